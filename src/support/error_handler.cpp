@@ -1,0 +1,109 @@
+#include "support/error_handler.h"
+
+#include <cstdio>
+
+#include "support/host.h"
+#include "support/status_log.h"
+
+namespace kelvane {
+
+namespace {
+// A failure inside the error path itself is reported once more through
+// ErrorProc; a failure while reporting that one is not shown again.
+constexpr int kMaxDepth = 2;
+}  // namespace
+
+CaughtFailure describeCurrentException() {
+  try {
+    throw;
+  } catch (const RuntimeError& e) {
+    return {e.number(), e.description()};
+  } catch (const std::bad_alloc&) {
+    return {rt::OutOfMemory, runtimeDescription(rt::OutOfMemory)};
+  } catch (const std::out_of_range&) {
+    return {rt::SubscriptOutOfRange, runtimeDescription(rt::SubscriptOutOfRange)};
+  } catch (const std::overflow_error&) {
+    return {rt::Overflow, runtimeDescription(rt::Overflow)};
+  } catch (...) {
+    return {rt::InvalidProcedureCall, runtimeDescription(rt::InvalidProcedureCall)};
+  }
+}
+
+ErrorHandler::ErrorHandler(Host& host, StatusLog& log) : host_(host), log_(log) {}
+
+std::string ErrorHandler::errorText(int number, const std::string& description,
+                                    const std::string& location, const std::string& moduleName,
+                                    int lineNumber) {
+  const std::string n = std::to_string(number);
+  return "Error " + n + " has been encountered in " + location + "\r\n\r\n" +
+         "Details of this error: \r\n\r\n" + "Error: " + n + "\r\n" + "Desc: " + description +
+         "\r\n" + "Location: " + location + "\r\n" + "Module: " + moduleName + "\r\n" +
+         "Line Number: " + std::to_string(lineNumber) + "\r\n\r\n" +
+         "Abort will end the program\r\n" + "Retry will try the function again\r\n" +
+         "Ignore will skip the problem and try to continue";
+}
+
+std::string ErrorHandler::errorTitle(int number, const std::string& location) {
+  return "Error " + std::to_string(number) + " in " + location;
+}
+
+int ErrorHandler::showOnce(int number, const std::string& description, const std::string& location,
+                           const std::string& moduleName, int lineNumber) {
+  const std::string text = errorText(number, description, location, moduleName, lineNumber);
+  log_.message(text);
+  log_.flush();
+  bool showAgain = false;
+  const std::string caption =
+      host_.msgBox2(text, "Copy,Abort,Retry,Ignore", errorTitle(number, location), 0, showAgain);
+  if (caption == "Abort") return answer::Abort;
+  if (caption == "Retry") return answer::Retry;
+  if (caption == "Ignore") return answer::Ignore;
+  return answer::None;
+}
+
+int ErrorHandler::errorProc(int number, const std::string& description,
+                            const std::string& location, const std::string& moduleName,
+                            int lineNumber) {
+  if (ended_) return answer::None;
+  if (depth_ >= kMaxDepth) {
+    std::fprintf(stderr, "%s\n",
+                 errorText(number, description, location, moduleName, lineNumber).c_str());
+    return answer::None;
+  }
+  ++depth_;
+  int code = answer::None;
+  for (;;) {
+    try {
+      code = showOnce(number, description, location, moduleName, lineNumber);
+      break;
+    } catch (...) {
+      const CaughtFailure inner = describeCurrentException();
+      const int innerCode = errorProc(inner.number, inner.description, "ErrorProc", "Common", 0);
+      if (innerCode == answer::Retry) continue;
+      if (innerCode == answer::Abort) {
+        --depth_;
+        abortProgram("Common");
+        return answer::None;
+      }
+      // Ignore, or no answer: this report could not be shown.
+      code = answer::None;
+      break;
+    }
+  }
+  --depth_;
+  return code;
+}
+
+void ErrorHandler::abortProgram(std::string_view moduleName) {
+  if (ended_) return;
+  if (moduleName == "frmMDI" && shutDown_ && !shuttingDown_) {
+    shuttingDown_ = true;
+    shutDown_();
+    shuttingDown_ = false;
+  }
+  ended_ = true;
+  log_.flush();
+  host_.endProgram(0);
+}
+
+}  // namespace kelvane

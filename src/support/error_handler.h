@@ -1,0 +1,114 @@
+#pragma once
+// The error trap every procedure runs under, and ErrorProc, the one place an
+// unexpected failure is logged and shown with Copy, Abort, Retry and Ignore.
+//
+// A procedure runs its statements as steps of a Trap:
+//     Trap trap(errors, "frmMDI", "UpdateBrightness");
+//     if (!trap([&] { ... })) return;
+// A step that throws is reported through ErrorProc; Retry runs the same step
+// again, Ignore goes on with the next one, Abort ends the program (after
+// ShutDown for main-window procedures) and any other answer leaves.
+#include <functional>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "support/runtime_error.h"
+
+namespace kelvane {
+
+class Host;
+class StatusLog;
+
+namespace answer {
+inline constexpr int None = 0;
+inline constexpr int Abort = 3;
+inline constexpr int Retry = 4;
+inline constexpr int Ignore = 5;
+}  // namespace answer
+
+class ErrorHandler {
+ public:
+  ErrorHandler(Host& host, StatusLog& log);
+
+  // ErrorProc: logs the failure, shows it and returns the answer code.
+  int errorProc(int number, const std::string& description, const std::string& location,
+                const std::string& moduleName, int lineNumber);
+
+  static std::string errorText(int number, const std::string& description,
+                               const std::string& location, const std::string& moduleName,
+                               int lineNumber);
+  static std::string errorTitle(int number, const std::string& location);
+
+  // The main window's ShutDown, run before the program ends on Abort from a
+  // "frmMDI" procedure.
+  void setMainWindowShutDown(std::function<void()> shutDown) { shutDown_ = std::move(shutDown); }
+
+  // Ends the program as Abort does for a procedure of the given module.
+  void abortProgram(std::string_view moduleName);
+
+  // True while an error dialog is waiting for the user.
+  bool dialogOpen() const { return depth_ > 0; }
+  // True once an Abort has asked the program to end.
+  bool ended() const { return ended_; }
+
+  Host& host() { return host_; }
+  StatusLog& log() { return log_; }
+
+ private:
+  int showOnce(int number, const std::string& description, const std::string& location,
+               const std::string& moduleName, int lineNumber);
+
+  Host& host_;
+  StatusLog& log_;
+  std::function<void()> shutDown_;
+  int depth_ = 0;
+  bool ended_ = false;
+  bool shuttingDown_ = false;
+};
+
+// Translates whatever a step threw into a run-time number and description.
+struct CaughtFailure {
+  int number;
+  std::string description;
+};
+CaughtFailure describeCurrentException();
+
+class Trap {
+ public:
+  Trap(ErrorHandler& errors, const char* moduleName, const char* location)
+      : errors_(errors), module_(moduleName), location_(location) {}
+
+  // Runs one step; false means the procedure must be left now.
+  template <class F>
+  bool operator()(F&& step) {
+    if (left_) return false;
+    for (;;) {
+      CaughtFailure failure;
+      try {
+        step();
+        return true;
+      } catch (...) {
+        failure = describeCurrentException();
+      }
+      const int code = errors_.errorProc(failure.number, failure.description, location_, module_, 0);
+      if (code == answer::Retry) continue;
+      if (code == answer::Ignore) return true;
+      left_ = true;
+      if (code == answer::Abort) errors_.abortProgram(module_);
+      return false;
+    }
+  }
+
+  bool left() const { return left_; }
+  ErrorHandler& errors() { return errors_; }
+
+ private:
+  ErrorHandler& errors_;
+  std::string module_;
+  std::string location_;
+  bool left_ = false;
+};
+
+}  // namespace kelvane

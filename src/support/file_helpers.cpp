@@ -1,0 +1,192 @@
+#include "support/file_helpers.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <system_error>
+
+#include "support/error_handler.h"
+#include "support/host.h"
+#include "support/runtime_error.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shlobj.h>
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace kelvane {
+
+namespace fs = std::filesystem;
+
+std::string trimNull(const std::string& text) {
+  const auto pos = text.find('\0');
+  return pos == std::string::npos ? text : text.substr(0, pos);
+}
+
+static std::string withSeparator(std::string folder) {
+  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += kPathSeparator;
+  return folder;
+}
+
+std::string getTempDir() {
+#ifdef _WIN32
+  std::string buffer(260, ' ');
+  GetTempPathA(260, buffer.data());
+  return trimNull(buffer);
+#else
+  const char* tmp = std::getenv("TMPDIR");
+  return withSeparator(tmp && *tmp ? tmp : "/tmp");
+#endif
+}
+
+bool fileExists(const std::string& path) {
+  std::error_code ec;
+  const auto st = fs::status(path, ec);
+  return !ec && fs::exists(st) && !fs::is_directory(st);
+}
+
+bool pathExists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::status(path, ec));
+}
+
+std::string getSpecialFolder(int folderId) {
+  std::string result;
+#ifdef _WIN32
+  LPITEMIDLIST list = nullptr;
+  if (SHGetSpecialFolderLocation(nullptr, folderId, &list) != 0) return {};
+  std::string buffer(260, ' ');
+  if (SHGetPathFromIDListA(list, buffer.data())) result = trimNull(buffer);
+  CoTaskMemFree(list);
+#else
+  if (folderId != CSIDL_APPDATA) return {};
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg && *xdg == '/') {
+    result = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return {};
+    result = std::string(home) + "/.config";
+  }
+  // The configuration folder may not exist yet on a fresh account.
+  std::error_code ec;
+  fs::create_directories(result, ec);
+#endif
+  if (result.size() > 3) result = withSeparator(result);
+  return result;
+}
+
+std::string programFolder() {
+#ifdef _WIN32
+  std::string buffer(MAX_PATH, '\0');
+  const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), MAX_PATH);
+  buffer.resize(n);
+#else
+  std::error_code ec;
+  std::string buffer = fs::read_symlink("/proc/self/exe", ec).string();
+  if (ec) return withSeparator(fs::current_path(ec).string());
+#endif
+  return withSeparator(fs::path(buffer).parent_path().string());
+}
+
+std::string readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    if (!pathExists(path)) throw RuntimeError(rt::FileNotFound);
+    throw RuntimeError(rt::PathFileAccessError);
+  }
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw RuntimeError(rt::DeviceIOError);
+  return content;
+}
+
+std::string readFiletoString(ErrorHandler& errors, const std::string& path) {
+  std::string result;
+  Trap trap(errors, "MISC", "ReadFiletoString");
+  bool exists = false;
+  if (!trap([&] { exists = fileExists(path); })) return result;
+  if (exists) {
+    trap([&] { result = readWholeFile(path); });
+    return result;
+  }
+  trap([&] { errors.host().msgBox("File does not exist: " + path, mb::OkOnly, "ReadFiletoString Error"); });
+  return result;
+}
+
+void makeFolder(const std::string& path) {
+  std::error_code ec;
+  fs::create_directory(path, ec);
+  if (ec) throw fileError(ec.value());
+}
+
+void writeFileAtomic(const std::string& path, const std::string& content) {
+  const fs::path target(path);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) throw RuntimeError(rt::PathNotFound);
+  static thread_local std::mt19937 rng{std::random_device{}()};
+  const fs::path temp =
+      folder / ("." + target.filename().string() + "." + std::to_string(rng() % 1000000) + ".tmp");
+#ifdef _WIN32
+  FILE* f = std::fopen(temp.string().c_str(), "wb");
+  if (!f) throw fileError(errno);
+  const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+  const int writeErr = errno;
+  const bool closed = std::fclose(f) == 0;
+  if (!ok || !closed) {
+    fs::remove(temp, ec);
+    throw fileError(ok ? errno : writeErr);
+  }
+  if (!MoveFileExA(temp.string().c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    fs::remove(temp, ec);
+    throw RuntimeError(GetLastError() == ERROR_ACCESS_DENIED ? rt::PermissionDenied
+                                                             : rt::PathFileAccessError);
+  }
+#else
+  // A read-only settings file is the user's way of saying "do not change".
+  if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
+    throw RuntimeError(rt::PermissionDenied);
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) throw fileError(errno);
+  struct stat old {};
+  if (::stat(path.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      ::unlink(temp.c_str());
+      throw fileError(err);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    throw fileError(err);
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    throw fileError(err);
+  }
+#endif
+}
+
+void stringtoFile(ErrorHandler& errors, const std::string& path, const std::string& text) {
+  Trap trap(errors, "Module1", "StringtoFile");
+  trap([&] { writeFileAtomic(path, text + "\r\n"); });
+}
+
+}  // namespace kelvane
