@@ -89,6 +89,8 @@ class SimulatedHid final : public HidPlatform {
   // make time virtual (sleeping then only advances the clock).
   void setClock(std::function<std::uint64_t()> nowMicros, std::function<void(std::uint64_t)> sleepMicros);
   void useVirtualTime();
+  // With virtual time: lets `micros` pass.
+  void advanceVirtualTime(std::uint64_t micros) { virtualNow_ += micros; }
   std::uint64_t now() const { return clock_(); }
 
   // Appends every report received ("> ") and every answer sent ("< ") to a file.

@@ -1,0 +1,149 @@
+#pragma once
+// The main window. It owns the program's state (requested brightness, paths,
+// the start-up flag, the device link) and its controls; the procedures are
+// grouped by concern in startup.cpp, brightness.cpp, monitor.cpp,
+// settings_io.cpp, presets.cpp and options.cpp.
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QGroupBox>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/vb_controls.h"
+#include "device/device_link.h"
+
+namespace kelvane {
+
+class Host;
+class StatusLog;
+class ErrorHandler;
+class HidPlatform;
+
+struct FrmMDIOptions {
+  // The program's folder, with its trailing separator ("productid.txt" and
+  // the help file live there).
+  std::string programFolder;
+  // The bound of one report read.
+  std::uint32_t readTimeoutMs = kReadTimeoutMs;
+};
+
+class FrmMDI : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kHeightClosed = 3540;
+  static constexpr int kHeightOpen = 9255;
+  static constexpr int kClientWidth = 6375;
+
+  FrmMDI(Host& host, StatusLog& log, ErrorHandler& errors, HidPlatform& platform,
+         FrmMDIOptions options, QWidget* parent = nullptr);
+  ~FrmMDI() override;
+
+  // Start-up; false when the program must end without showing the window.
+  bool formLoad();
+  // Shutdown on close: settings, then ShutDown. Run once.
+  void formUnload();
+  void shutDown();
+
+  // Brightness (Part of the main window's procedures).
+  void updateBrightness();
+  void txtBrightness_Change();
+  void txtBrightness_LostFocus();
+  void cmdDim2_Click();
+  void cmdDim1_Click();
+  void cmdBright1_Click();
+  void cmdBright2_Click();
+
+  void timerCheckPanel_Timer();
+
+  // Settings and presets.
+  void readSettings();
+  void writeSettings();
+  int addItemInOrder(const QString& item, VbComboBox* box);
+  void cmbPreset_Click(int index);
+  void cmdSavePreset_Click();
+  void cmdDeletePreset_Click(int index);
+
+  // Window options.
+  void chkKeeponTop_Click();
+  void chkTurnOff_Click();
+  void cmdHelp_Click();
+  void formKeyUp(int keyCode, int shift);
+
+  // State.
+  std::int32_t brightness() const { return brightness_; }
+  void setBrightness(std::int32_t b) { brightness_ = b; }
+  bool loading() const { return loading_; }
+  const std::string& appDataFolder() const { return appDataFolder_; }
+  const std::string& iniFile() const { return iniFile_; }
+  const std::string& helpPath() const { return helpPath_; }
+  int windowHeightTwips() const { return heightTwips_; }
+  bool stayOnTop() const { return stayOnTop_; }
+  DeviceLink& link() { return link_; }
+  int settingsWrites() const { return settingsWrites_; }
+
+  // Controls, named as the program names them.
+  std::array<QLabel*, 6> Label{};
+  QLabel* lblStatus = nullptr;
+  QPushButton* cmdDim2 = nullptr;
+  QPushButton* cmdDim1 = nullptr;
+  QLineEdit* txtBrightness = nullptr;
+  QPushButton* cmdBright1 = nullptr;
+  QPushButton* cmdBright2 = nullptr;
+  QLineEdit* txtDuration = nullptr;
+  QPushButton* cmdSavePreset = nullptr;
+  VbCheckBox* chkKeeponTop = nullptr;
+  VbCheckBox* chkTurnOff = nullptr;
+  QPushButton* cmdHelp = nullptr;
+  QGroupBox* fraPreset = nullptr;
+  std::array<VbComboBox*, 5> cmbPreset{};         // 1..4
+  std::array<QPushButton*, 5> cmdDeletePreset{};  // 1..4
+  QPlainTextEdit* txtStatus = nullptr;
+  QTimer* TimerCheckPanel = nullptr;
+
+  // Twips <-> pixels at the screen's resolution.
+  int twipsToPixels(double twips) const;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void buildControls();
+  void place(QWidget* w, int left, int top, int width, int height);
+  void setWindowHeightTwips(int twips);
+  void setWindowPos(bool topmost);
+  std::string brightnessText() const;
+  void setMonitorColours(bool moving);
+  void logAnswer(const std::vector<std::uint8_t>& answer);
+  void exchange(void (*encode)(CommandBytes&));
+  void stepBrightness(const char* location, std::int32_t step);
+  // The settings file's keys in section "Initialization".
+  std::string readKey(const std::string& key, const std::string& defaultValue);
+  bool writeKeys(const std::vector<std::pair<std::string, std::string>>& entries);
+  std::string presetKey() const;
+
+  Host& host_;
+  StatusLog& log_;
+  ErrorHandler& errors_;
+  FrmMDIOptions options_;
+  DeviceLink link_;
+
+  std::int32_t brightness_ = 0;
+  std::string appDataFolder_;
+  std::string iniFile_;
+  std::string helpPath_;
+  bool loading_ = false;
+  bool unloaded_ = false;
+  bool stayOnTop_ = false;
+  int heightTwips_ = 0;
+  int settingsWrites_ = 0;
+  double dpi_ = 96.0;
+};
+
+}  // namespace kelvane

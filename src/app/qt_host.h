@@ -1,0 +1,41 @@
+#pragma once
+// The app's Host: Qt's standard dialogs, the clipboard, the help viewer and
+// the event queue. The status log is brought up to date before anything
+// blocks for the user.
+#include <QPointer>
+#include <QWidget>
+
+#include "support/host.h"
+
+namespace kelvane {
+
+class StatusLog;
+class ErrorHandler;
+
+class QtHost final : public Host {
+ public:
+  explicit QtHost(StatusLog& log) : log_(log) {}
+  void setOwner(QWidget* owner) { owner_ = owner; }
+  void setErrorHandler(ErrorHandler* errors) { errors_ = errors; }
+
+  int msgBox(const std::string& text, int buttons, const std::string& title) override;
+  std::string inputBox(const std::string& prompt, const std::string& title,
+                       const std::string& defaultText) override;
+  std::string msgBox2(const std::string& text, const std::string& buttonList,
+                      const std::string& title, int helpContextId, bool& showAgain) override;
+  void setClipboardText(const std::string& text) override;
+  void showHelp(const std::string& helpFile, int topic) override;
+  void doEvents() override;
+  void endProgram(int exitCode) override;
+
+ private:
+  QWidget* owner() const;
+  StatusLog& log_;
+  QPointer<QWidget> owner_;
+  ErrorHandler* errors_ = nullptr;
+};
+
+// The application's title, used where a dialog has no title of its own.
+QString applicationTitle();
+
+}  // namespace kelvane

@@ -1,0 +1,116 @@
+// Start-up and shutdown of the main window.
+#include <QPlainTextEdit>
+
+#include "app/frm_mdi.h"
+#include "support/error_handler.h"
+#include "support/file_helpers.h"
+#include "support/host.h"
+#include "support/number_text.h"
+#include "support/status_log.h"
+
+namespace kelvane {
+
+namespace {
+constexpr const char* kModule = "frmMDI";
+
+std::string withoutTrailingSeparator(std::string folder) {
+  while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+  return folder;
+}
+}  // namespace
+
+bool FrmMDI::formLoad() {
+  Trap trap(errors_, kModule, "Form_Load");
+  std::string productText;
+  bool productFile = false;
+
+  if (!trap([&] { link_.dimmerVendorId = kDefaultVendorId; })) return false;
+  if (!trap([&] {
+        // The program's folder followed by "/productid.txt".
+        const std::string path = withoutTrailingSeparator(options_.programFolder) + "/productid.txt";
+        productFile = fileExists(path);
+        if (productFile) productText = readFiletoString(errors_, path);
+      }))
+    return false;
+  if (!trap([&] {
+        link_.dimmerProductId = kDefaultProductId;
+        if (!productText.empty()) link_.dimmerProductId = toWholeNumber(valueOfText(productText));
+      }))
+    return false;
+  if (!trap([&] { txtStatus->clear(); })) return false;
+  if (!trap([&] { setWindowHeightTwips(kHeightClosed); })) return false;
+  if (!trap([&] { loading_ = true; })) return false;
+  if (!trap([&] { brightness_ = 500; })) return false;
+  if (!trap([&] { appDataFolder_ = getSpecialFolder(CSIDL_APPDATA) + "Kelvane" + kPathSeparator; })) return false;
+  if (!trap([&] {
+        iniFile_ = appDataFolder_ + "Kelvane.ini";
+        log_.setFilePath(appDataFolder_ + "status.log");
+      }))
+    return false;
+  if (!trap([&] {
+        if (!pathExists(appDataFolder_)) makeFolder(appDataFolder_);
+      }))
+    return false;
+  if (!trap([&] { readSettings(); })) return false;
+  if (!trap([&] {
+        setWindowTitle(QStringLiteral("Lumetra Kelvane %1.%2.%3")
+                           .arg(KELVANE_VERSION_MAJOR)
+                           .arg(KELVANE_VERSION_MINOR)
+                           .arg(KELVANE_VERSION_REVISION));
+      }))
+    return false;
+  if (!trap([&] { helpPath_ = options_.programFolder + "help" + kPathSeparator + "Kelvane.chm"; })) return false;
+  if (!trap([&] { loading_ = false; })) return false;
+  if (!trap([&] {
+        if (!link_.deviceDetected) link_.deviceDetected = link_.findTheHid();
+      }))
+    return false;
+  if (!link_.deviceDetected) {
+    trap([&] {
+      host_.msgBox(
+          "Unable to detect the Lumetra Dimmer.  Please make sure it is plugged into power and a USB "
+          "port on your computer, then restart the software.",
+          mb::OkOnly, "");
+    });
+    // Nothing further runs: no window, no unload, no settings written.
+    unloaded_ = true;
+    TimerCheckPanel->stop();
+    host_.endProgram(0);
+    return false;
+  }
+  if (!trap([&] { log_.message("Setting Step change"); })) return false;
+  if (!trap([&] {
+        encodeSetStepChange(link_.commandBytes);
+        link_.writeReport();
+        link_.readReport();
+      }))
+    return false;
+  if (!trap([&] { cmbPreset_Click(1); })) return false;
+  return !errors_.ended();
+}
+
+void FrmMDI::formUnload() {
+  if (unloaded_) return;
+  unloaded_ = true;
+  Trap trap(errors_, kModule, "Form_Unload");
+  if (!trap([&] { writeSettings(); })) return;
+  if (!trap([&] { shutDown(); })) return;
+  trap([&] {
+    TimerCheckPanel->stop();
+    log_.flush();
+  });
+}
+
+void FrmMDI::shutDown() {
+  Trap trap(errors_, kModule, "ShutDown");
+  if (!trap([&] {
+        if (chkTurnOff->value() == 1) {
+          brightness_ = 0;
+          updateBrightness();
+        }
+      }))
+    return;
+  trap([&] { link_.closeHandles(); });
+}
+
+}  // namespace kelvane

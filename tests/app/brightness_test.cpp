@@ -1,0 +1,166 @@
+// The brightness chains: what a step or a typed text saves and sends.
+#include "app/main_window_fixture.h"
+#include "device/protocol.h"
+
+namespace kelvane::testkit {
+namespace {
+
+class BrightnessTest : public MainWindowTest {
+ protected:
+  // A started window showing `value`, with the counters cleared.
+  FrmMDI& at(int value) {
+    FrmMDI& w = started();
+    w.setBrightness(value);
+    w.updateBrightness();
+    clearSent();
+    baseWrites = w.settingsWrites();
+    return w;
+  }
+  int writes() const { return window->settingsWrites() - baseWrites; }
+  int baseWrites = 0;
+};
+
+TEST_F(BrightnessTest, PlusAt500ShowsSavesOnceAndSendsTwice) {
+  FrmMDI& w = at(500);
+  w.cmdBright1->click();
+  EXPECT_EQ(w.txtBrightness->text(), "501");
+  EXPECT_EQ(writes(), 1);
+  EXPECT_EQ(sentValues(), (std::vector<int>{501, 501}));
+  EXPECT_EQ(sent(cmd::ExecutePanelChange), 2);
+  EXPECT_TRUE(w.TimerCheckPanel->isActive());
+}
+
+TEST_F(BrightnessTest, AStepAtALimitSendsOnceAndSavesNothing) {
+  FrmMDI& w = at(1023);
+  w.cmdBright1->click();
+  EXPECT_EQ(w.txtBrightness->text(), "1023");
+  EXPECT_EQ(writes(), 0);
+  EXPECT_EQ(sentValues(), (std::vector<int>{1023}));
+}
+
+TEST_F(BrightnessTest, StepsAreClampedByTheCommandRoutine) {
+  struct Case { int from; void (FrmMDI::*step)(); int expected; } cases[] = {
+      {1000, &FrmMDI::cmdBright2_Click, 1023}, {30, &FrmMDI::cmdDim2_Click, 0},
+      {1, &FrmMDI::cmdDim1_Click, 0}, {0, &FrmMDI::cmdDim1_Click, 0}};
+  for (const auto& c : cases) {
+    FrmMDI& w = at(c.from);
+    (w.*c.step)();
+    EXPECT_EQ(w.brightness(), c.expected) << c.from;
+    ASSERT_FALSE(sentValues().empty());
+    EXPECT_EQ(sentValues().back(), c.expected) << c.from;
+  }
+}
+
+TEST_F(BrightnessTest, TypedTextIsReducedToItsNumberAsItIsTyped) {
+  FrmMDI& w = at(100);
+  w.txtBrightness->setText("");
+  EXPECT_TRUE(sentValues().empty());
+  w.txtBrightness->setText("5");
+  w.txtBrightness->setText("5x");
+  EXPECT_EQ(w.txtBrightness->text(), "5");
+  EXPECT_EQ(w.brightness(), 5);
+  EXPECT_EQ(sentValues().back(), 5);
+
+  w.txtBrightness->setText("x");
+  EXPECT_EQ(w.txtBrightness->text(), "0");
+  w.txtBrightness->setText("-");
+  EXPECT_EQ(w.txtBrightness->text(), "0");
+  w.txtBrightness->setText("050");
+  EXPECT_EQ(w.txtBrightness->text(), "50");
+}
+
+TEST_F(BrightnessTest, PastedValuesOutsideTheRangeWaitForTheLeaveCheck) {
+  FrmMDI& w = at(100);
+  w.txtBrightness->setText("2000");
+  EXPECT_TRUE(sentValues().empty());
+  EXPECT_EQ(w.brightness(), 100);
+  EXPECT_EQ(w.txtBrightness->text(), "2000");
+  w.txtBrightness_LostFocus();
+  ASSERT_EQ(host.count("msgBox"), 1);
+  EXPECT_EQ(host.shown.back().title, "Range error");
+  EXPECT_EQ(host.shown.back().text, "The Brightness value must be a number in the range of 0 to 1023");
+  EXPECT_EQ(host.shown.back().buttons, mb::OkOnly);
+  EXPECT_TRUE(sentValues().empty());
+
+  for (const char* bad : {"-5", "", "   ", "1024", "-0.5"}) {
+    w.txtBrightness->setText(bad);
+    w.txtBrightness_LostFocus();
+  }
+  EXPECT_EQ(host.count("msgBox"), 6);
+  EXPECT_EQ(w.brightness(), 100);
+}
+
+TEST_F(BrightnessTest, DigitByDigitSendsEachAcceptedValue) {
+  FrmMDI& w = at(100);
+  w.txtBrightness->setText("");
+  for (const char* t : {"2", "20", "200", "2000"}) w.txtBrightness->setText(t);
+  EXPECT_EQ(w.brightness(), 200);
+  EXPECT_EQ(w.txtBrightness->text(), "2000");
+  // Each accepted text is already in its plain form: one save and one send.
+  EXPECT_EQ(sentValues(), (std::vector<int>{2, 20, 200}));
+}
+
+TEST_F(BrightnessTest, FractionsRoundHalvesToEvenAndClamp) {
+  FrmMDI& w = at(100);
+  w.txtBrightness->setText("1023.6");
+  EXPECT_EQ(w.txtBrightness->text(), "1023");
+  EXPECT_EQ(w.brightness(), 1023);
+  w.txtBrightness_LostFocus();
+  EXPECT_EQ(host.count("msgBox"), 0);
+  w.txtBrightness->setText("12.5");
+  EXPECT_EQ(w.brightness(), 12);
+  EXPECT_EQ(w.txtBrightness->text(), "12");
+  w.txtBrightness->setText("13.5");
+  EXPECT_EQ(w.brightness(), 14);
+}
+
+TEST_F(BrightnessTest, LeavingWithAValidValueSavesAndSendsAgain) {
+  FrmMDI& w = at(300);
+  w.txtBrightness_LostFocus();
+  EXPECT_EQ(writes(), 1);
+  EXPECT_EQ(sentValues(), (std::vector<int>{300}));
+}
+
+TEST_F(BrightnessTest, CommandBytesFollowTheWireFormat) {
+  FrmMDI& w = at(100);
+  w.setBrightness(1500);
+  w.updateBrightness();
+  const auto& r = sim.received();
+  ASSERT_GE(r.size(), 2u);
+  // The last SetPanelValue of the nested chain carries 1023 = FF 03.
+  const auto it = std::find_if(r.rbegin(), r.rend(), [](const auto& v) { return v[1] == 0x20; });
+  EXPECT_EQ(*it, (std::vector<std::uint8_t>{0, 0x20, 0xFF, 0x03, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(r.back(), (std::vector<std::uint8_t>{0, 0x10, 0x03, 0x03, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(BrightnessTest, WithoutADimmerTheSearchIsLoggedAndTheMonitorStillRuns) {
+  FrmMDI& w = at(100);
+  w.TimerCheckPanel->stop();
+  w.link().deviceDetected = false;
+  sim.unplug();
+  log.setShowStatus(true);
+  w.setBrightness(40);
+  w.updateBrightness();
+  const std::string text = log.logText();
+  EXPECT_NE(text.find("Updating brightness to: 40"), std::string::npos);
+  EXPECT_NE(text.find("Searching for panel"), std::string::npos);
+  EXPECT_NE(text.find(" Device not found."), std::string::npos);
+  EXPECT_TRUE(sentValues().empty());
+  EXPECT_TRUE(w.TimerCheckPanel->isActive());
+}
+
+TEST_F(BrightnessTest, UnplugIsNoticedAndTheNextChangeFindsThePanelAgain) {
+  FrmMDI& w = at(100);
+  sim.unplug();
+  w.cmdBright1_Click();  // both reads time out: the link is dropped
+  EXPECT_FALSE(w.link().deviceDetected);
+  EXPECT_FALSE(w.link().hidHandleOpen());
+  sim.replug();
+  clearSent();
+  w.cmdBright1_Click();
+  EXPECT_TRUE(w.link().deviceDetected);
+  EXPECT_FALSE(sentValues().empty());
+}
+
+}  // namespace
+}  // namespace kelvane::testkit
