@@ -1,0 +1,150 @@
+// The panel monitor's decisions on the dimmer's answers.
+#include "app/main_window_fixture.h"
+#include "device/protocol.h"
+
+namespace kelvane::testkit {
+namespace {
+
+class MonitorTest : public MainWindowTest {
+ protected:
+  FrmMDI& restingAt(int panel, const char* requested) {
+    FrmMDI& w = started();
+    sim.dimmer().setPanelValue(panel);
+    w.txtBrightness->blockSignals(true);
+    w.txtBrightness->setText(requested);
+    w.txtBrightness->blockSignals(false);
+    w.TimerCheckPanel->start();
+    clearSent();
+    return w;
+  }
+  bool red() const { return window->lblStatus->palette().color(QPalette::Window) == QColor(255, 0, 0); }
+  bool green() const { return window->lblStatus->palette().color(QPalette::WindowText) == QColor(0, 255, 0); }
+};
+
+TEST_F(MonitorTest, AtRestOnTheRequestedValueTheMonitorStops) {
+  FrmMDI& w = restingAt(300, "300");
+  w.timerCheckPanel_Timer();
+  EXPECT_FALSE(w.TimerCheckPanel->isActive());
+  EXPECT_EQ(w.lblStatus->text(), "300");
+  EXPECT_TRUE(green());
+  EXPECT_EQ(sent(cmd::ReadPanelValue), 1);
+  EXPECT_EQ(sent(cmd::ReadMotion), 1);
+}
+
+TEST_F(MonitorTest, AtRestElsewhereTheValueIsSentAgain) {
+  FrmMDI& w = restingAt(300, "301");
+  log.setShowStatus(true);
+  w.setBrightness(301);
+  w.timerCheckPanel_Timer();
+  EXPECT_TRUE(w.TimerCheckPanel->isActive());
+  EXPECT_EQ(w.lblStatus->text(), "300");
+  EXPECT_TRUE(red());
+  EXPECT_NE(log.logText().find(
+                "Panel stopped moving, but does not match current setting.  Moving to new position"),
+            std::string::npos);
+  EXPECT_EQ(sentValues(), (std::vector<int>{301}));
+}
+
+TEST_F(MonitorTest, WhileMovingNoComparisonIsMade) {
+  FrmMDI& w = restingAt(0, "500");
+  w.setBrightness(500);
+  w.updateBrightness();  // the panel starts to travel
+  clearSent();
+  sim.advanceVirtualTime(100'000);
+  w.timerCheckPanel_Timer();
+  EXPECT_TRUE(red());
+  EXPECT_TRUE(w.TimerCheckPanel->isActive());
+  EXPECT_TRUE(sentValues().empty());
+  const int shown = w.lblStatus->text().toInt();
+  EXPECT_GT(shown, 0);
+  EXPECT_LT(shown, 500);
+  // Later the panel arrives and the monitor stops on the first still tick.
+  sim.advanceVirtualTime(5'000'000);
+  w.timerCheckPanel_Timer();
+  EXPECT_EQ(w.lblStatus->text(), "500");
+  EXPECT_FALSE(w.TimerCheckPanel->isActive());
+}
+
+TEST_F(MonitorTest, WithoutTheDimmerEachTickOnlyLogs) {
+  FrmMDI& w = restingAt(300, "300");
+  w.link().deviceDetected = false;
+  w.lblStatus->setText("123");
+  log.setShowStatus(true);
+  w.timerCheckPanel_Timer();
+  EXPECT_EQ(log.logText(), "10:00:00: Updating Panel Value\r\n");
+  EXPECT_TRUE(sentValues().empty());
+  EXPECT_EQ(w.lblStatus->text(), "123");
+  EXPECT_TRUE(w.TimerCheckPanel->isActive());
+}
+
+TEST_F(MonitorTest, ALostDimmerCostsTwoBoundsThenTheSearchStarts) {
+  FrmMDI& w = restingAt(300, "300");
+  w.setBrightness(300);
+  sim.unplug();
+  log.setShowStatus(true);
+  const auto before = sim.now();
+  w.timerCheckPanel_Timer();
+  // Both reads waited out their bound, the link was dropped, and the zeros
+  // read back made the tick ask for the panel again (not found).
+  EXPECT_GE(sim.now() - before, 2 * 50'000u);
+  EXPECT_FALSE(w.link().deviceDetected);
+  const std::string text = log.logText();
+  EXPECT_NE(text.find("Readfile timeout"), std::string::npos);
+  EXPECT_NE(text.find("Searching for panel"), std::string::npos);
+  EXPECT_EQ(w.lblStatus->text(), "0");
+}
+
+TEST_F(MonitorTest, ShortAnswersGoToTheTrapAsSubscriptOutOfRange) {
+  FrmMDI& w = restingAt(300, "300");
+  // A dimmer whose input reports are 3 bytes long has no byte 3.
+  w.link().deviceCaps.inputReportByteLength = 3;
+  host.msgBox2Answers = {"Ignore", "Ignore"};
+  w.timerCheckPanel_Timer();
+  ASSERT_GE(host.count("msgBox2"), 1);
+  EXPECT_EQ(host.shown[0].title, "Error 9 in TimerCheckPanel_Timer");
+  EXPECT_EQ(w.lblStatus->text(), "0");
+}
+
+TEST_F(MonitorTest, AOneByteAnswerShowsZero) {
+  FrmMDI& w = restingAt(300, "300");
+  w.link().deviceCaps.inputReportByteLength = 1;
+  host.msgBox2Answers = {"Ignore"};  // the motion byte is missing
+  w.timerCheckPanel_Timer();
+  EXPECT_EQ(w.lblStatus->text(), "0");
+}
+
+TEST_F(MonitorTest, AClickDuringTheTicksPassOfTheQueueStillWorks) {
+  FrmMDI& w = restingAt(300, "300");
+  w.setBrightness(300);
+  bool clicked = false;
+  host.onDoEvents = [&] {
+    if (clicked) return;
+    clicked = true;
+    w.cmdBright1->click();
+  };
+  w.timerCheckPanel_Timer();
+  EXPECT_TRUE(clicked);
+  EXPECT_EQ(w.txtBrightness->text(), "301");
+  EXPECT_EQ(w.brightness(), 301);
+  // The click's sends went out between the tick's two reads, and the tick
+  // then found the panel still but not at 301: it stays on.
+  EXPECT_EQ(sentValues().front(), 301);
+  EXPECT_TRUE(w.TimerCheckPanel->isActive());
+}
+
+TEST_F(MonitorTest, NoTickRunsWhileAnErrorDialogIsOpen) {
+  FrmMDI& w = restingAt(300, "300");
+  int ticksDuringDialog = 0;
+  host.onShow = [&](const ShownBox&) {
+    const int before = sim.reportsReceived();
+    w.timerCheckPanel_Timer();
+    ticksDuringDialog += sim.reportsReceived() - before;
+  };
+  host.msgBox2Answers = {"Ignore"};
+  Trap trap(errors, "frmMDI", "cmdHelp_Click");
+  trap([] { throw RuntimeError(rt::InvalidProcedureCall); });
+  EXPECT_EQ(ticksDuringDialog, 0);
+}
+
+}  // namespace
+}  // namespace kelvane::testkit
