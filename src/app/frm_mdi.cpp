@@ -20,6 +20,21 @@ QFont sansSerif(double points, bool bold = false) {
   f.setBold(bold);
   return f;
 }
+// The window's font is rarely installed outside Windows and its stand-ins run
+// wider: shrink a caption's font until it fits the place the layout gives it.
+int captionWidth(const QWidget* w) {
+  if (const auto* b = qobject_cast<const QPushButton*>(w))
+    return b->fontMetrics().horizontalAdvance(b->text()) + 6;  // buttons have a minimum size hint
+  return w->sizeHint().width();
+}
+
+void fitCaption(QWidget* w) {
+  QFont f = w->font();
+  while (captionWidth(w) > w->width() && f.pointSizeF() > 6.0) {
+    f.setPointSizeF(f.pointSizeF() - 0.25);
+    w->setFont(f);
+  }
+}
 }  // namespace
 
 FrmMDI::FrmMDI(Host& host, StatusLog& log, ErrorHandler& errors, HidPlatform& platform,
@@ -141,6 +156,11 @@ void FrmMDI::buildControls() {
 
   // Key previewing: key releases anywhere in the window reach formKeyUp.
   qApp->installEventFilter(this);
+
+  for (QWidget* w : std::initializer_list<QWidget*>{Label[0], Label[1], lblStatus, chkKeeponTop, chkTurnOff,
+                                                    cmdSavePreset, cmdHelp})
+    fitCaption(w);
+  for (int n = 2; n <= 5; ++n) fitCaption(Label[static_cast<std::size_t>(n)]);
 
   setFixedWidth(twipsToPixels(kClientWidth));
   setWindowHeightTwips(kHeightClosed);
