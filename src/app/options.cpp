@@ -18,12 +18,14 @@ void FrmMDI::setWindowPos(bool topmost) {
   // Changing the stacking flag hides a visible window; bring it back at the
   // same place with the focus where it was.
   const bool wasVisible = isVisible();
+  const bool wasActive = isActiveWindow();
   const QRect where = geometry();
   QWidget* focus = focusWidget();
   setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
   if (wasVisible) {
     setGeometry(where);
     show();
+    if (wasActive) activateWindow();
     if (focus) focus->setFocus(Qt::OtherFocusReason);
   }
 }

@@ -1,0 +1,98 @@
+// Window options and the status view toggle.
+#include <QKeyEvent>
+
+#include "app/main_window_fixture.h"
+#include "device/protocol.h"
+
+namespace kelvane::testkit {
+namespace {
+
+using OptionsTest = MainWindowTest;
+
+void release(QWidget* target, int key, Qt::KeyboardModifiers modifiers) {
+  QKeyEvent event(QEvent::KeyRelease, key, modifiers);
+  QApplication::sendEvent(target, &event);
+}
+
+TEST_F(OptionsTest, AltDTogglesTheStatusViewOnlyWithAltAlone) {
+  FrmMDI& w = started();
+  w.show();
+  w.txtBrightness->setFocus();
+  QApplication::processEvents();
+  QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &w;
+
+  for (auto modifiers : {Qt::KeyboardModifiers(Qt::NoModifier), Qt::ControlModifier | Qt::AltModifier,
+                         Qt::ShiftModifier | Qt::AltModifier}) {
+    release(target, Qt::Key_D, modifiers);
+    EXPECT_FALSE(log.showStatus());
+  }
+  release(target, Qt::Key_Alt, Qt::NoModifier);  // Alt released before D
+  EXPECT_FALSE(log.showStatus());
+
+  release(target, Qt::Key_D, Qt::AltModifier);
+  EXPECT_TRUE(log.showStatus());
+  EXPECT_EQ(w.windowHeightTwips(), FrmMDI::kHeightOpen);
+  log.message("first");
+  log.flush();
+
+  release(target, Qt::Key_D, Qt::AltModifier);
+  EXPECT_FALSE(log.showStatus());
+  EXPECT_EQ(w.windowHeightTwips(), FrmMDI::kHeightClosed);
+  log.message("dropped while closed");
+
+  release(target, Qt::Key_D, Qt::AltModifier);
+  log.message("second");
+  log.flush();
+  EXPECT_EQ(w.txtStatus->toPlainText().toStdString(), "10:00:00: second\n10:00:00: first\n");
+}
+
+TEST_F(OptionsTest, TogglingAnOptionSavesAndSendsTheBrightnessAgain) {
+  FrmMDI& w = started();
+  clearSent();
+  const int before = w.settingsWrites();
+  w.chkTurnOff->click();
+  EXPECT_EQ(w.chkTurnOff->value(), 0);
+  EXPECT_EQ(w.settingsWrites() - before, 1);
+  EXPECT_EQ(sentValues(), (std::vector<int>{100}));
+
+  w.chkKeeponTop->click();
+  EXPECT_TRUE(w.stayOnTop());
+  EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_EQ(w.settingsWrites() - before, 2);
+  w.chkKeeponTop->click();
+  EXPECT_FALSE(w.windowFlags() & Qt::WindowStaysOnTopHint);
+}
+
+TEST_F(OptionsTest, KeepInFrontKeepsAVisibleWindowInPlaceWithItsFocus) {
+  FrmMDI& w = started();
+  w.show();
+  w.move(40, 50);
+  w.txtDuration->setFocus();
+  QApplication::processEvents();
+  const QPoint where = w.pos();
+  w.chkKeeponTop->setValue(1);
+  QApplication::processEvents();
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_EQ(w.pos(), where);
+  EXPECT_EQ(w.focusWidget(), w.txtDuration);
+}
+
+TEST_F(OptionsTest, CheckBoxesTakeOnlyTheirThreeValues) {
+  FrmMDI& w = started();
+  w.chkKeeponTop->setValue(2);
+  EXPECT_EQ(w.chkKeeponTop->value(), 2);
+  EXPECT_FALSE(w.stayOnTop());  // the grey state is not "checked"
+  EXPECT_THROW(w.chkKeeponTop->setValue(3), RuntimeError);
+  w.chkKeeponTop->click();  // a user's click from grey checks it
+  EXPECT_EQ(w.chkKeeponTop->value(), 1);
+}
+
+TEST_F(OptionsTest, HelpAsksForTopic2100) {
+  FrmMDI& w = started();
+  w.cmdHelp->click();
+  ASSERT_FALSE(host.helpRequests.empty());
+  EXPECT_EQ(host.helpRequests.back().second, 2100);
+}
+
+}  // namespace
+}  // namespace kelvane::testkit
