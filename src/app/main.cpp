@@ -4,9 +4,14 @@
 //   kelvane --simulator --sim-trace FILE
 //                                ... and append every report it receives (">")
 //                                and every answer it sends ("<") to FILE
+// Simulator faults, to try what the program does when the dimmer misbehaves:
+//   --sim-delay MS, --sim-silent, --sim-short N, --sim-garbled, and Ctrl+Shift+U
+//   in the window unplugs or re-plugs the simulated dimmer.
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QKeySequence>
+#include <QShortcut>
 #include <cstdio>
 #include <memory>
 
@@ -30,8 +35,16 @@ int main(int argc, char* argv[]) {
   const QCommandLineOption simTrace(QStringLiteral("sim-trace"),
                                     QStringLiteral("Append the simulated dimmer's reports to <file>."),
                                     QStringLiteral("file"));
-  parser.addOption(simulator);
-  parser.addOption(simTrace);
+  const QCommandLineOption simDelay(QStringLiteral("sim-delay"),
+                                    QStringLiteral("The simulated dimmer answers <ms> late."), QStringLiteral("ms"));
+  const QCommandLineOption simSilent(QStringLiteral("sim-silent"),
+                                     QStringLiteral("The simulated dimmer never answers."));
+  const QCommandLineOption simShort(QStringLiteral("sim-short"),
+                                    QStringLiteral("The simulated dimmer's answers carry only <n> bytes."),
+                                    QStringLiteral("n"));
+  const QCommandLineOption simGarbled(QStringLiteral("sim-garbled"),
+                                      QStringLiteral("The simulated dimmer's answers are scrambled."));
+  parser.addOptions({simulator, simTrace, simDelay, simSilent, simShort, simGarbled});
   parser.process(app);
 
   using namespace kelvane;
@@ -42,6 +55,7 @@ int main(int argc, char* argv[]) {
   host.setErrorHandler(&errors);
 
   std::unique_ptr<HidPlatform> platform;
+  SimulatedHid* simulated = nullptr;
   if (parser.isSet(simulator)) {
     auto sim = std::make_unique<SimulatedHid>();
     if (parser.isSet(simTrace) && !sim->openTrace(parser.value(simTrace).toStdString())) {
@@ -49,9 +63,15 @@ int main(int argc, char* argv[]) {
                    parser.value(simTrace).toLocal8Bit().constData());
       return 2;
     }
+    sim->faults().silent = parser.isSet(simSilent);
+    sim->faults().garbled = parser.isSet(simGarbled);
+    if (parser.isSet(simDelay)) sim->faults().answerDelayMs = parser.value(simDelay).toUInt();
+    if (parser.isSet(simShort)) sim->faults().answerLength = parser.value(simShort).toUInt();
+    simulated = sim.get();
     platform = std::move(sim);
-  } else if (parser.isSet(simTrace)) {
-    std::fprintf(stderr, "kelvane: --sim-trace needs --simulator\n");
+  } else if (parser.isSet(simTrace) || parser.isSet(simDelay) || parser.isSet(simSilent) ||
+             parser.isSet(simShort) || parser.isSet(simGarbled)) {
+    std::fprintf(stderr, "kelvane: the --sim-... options need --simulator\n");
     return 2;
   } else {
     platform = makeSystemHidPlatform();
@@ -62,6 +82,15 @@ int main(int argc, char* argv[]) {
   FrmMDI window(host, log, errors, *platform, options);
   host.setOwner(&window);
   if (!window.formLoad()) return 0;
+  if (simulated) {
+    auto* unplug = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+U")), &window);
+    QObject::connect(unplug, &QShortcut::activated, &window, [simulated, &window] {
+      const bool present = simulated->dimmerInterface().present;
+      if (present) simulated->unplug(); else simulated->replug();
+      window.setWindowTitle(window.windowTitle().section(QStringLiteral(" ["), 0, 0) +
+                            (present ? QStringLiteral(" [simulated dimmer unplugged]") : QString()));
+    });
+  }
   window.show();
 
   // The log's file and view are brought up to date whenever the program is
