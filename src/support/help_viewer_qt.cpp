@@ -1,0 +1,62 @@
+#include "support/help_viewer_qt.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
+namespace kelvane {
+
+bool openHelpViewer(const std::string& chmPath, int topic, std::string& error) {
+  error.clear();
+  const QString path = QString::fromStdString(chmPath);
+  if (!QFileInfo(path).isFile()) {
+    error = "The help file was not found: " + chmPath;
+    return false;
+  }
+#ifdef _WIN32
+  using HtmlHelpFn = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
+  constexpr UINT kHelpContext = 15;  // HH_HELP_CONTEXT
+  constexpr UINT kDisplayTopic = 0;  // HH_DISPLAY_TOPIC
+  if (HMODULE hh = LoadLibraryA("hhctrl.ocx")) {
+    if (auto htmlHelp = reinterpret_cast<HtmlHelpFn>(reinterpret_cast<void*>(GetProcAddress(hh, "HtmlHelpA")))) {
+      // A topic the file does not map still opens the file at its start.
+      if (htmlHelp(nullptr, chmPath.c_str(), kHelpContext, static_cast<DWORD_PTR>(topic)) ||
+          htmlHelp(nullptr, chmPath.c_str(), kDisplayTopic, 0))
+        return true;  // the viewer keeps hhctrl.ocx loaded while it is open
+    }
+  }
+  const auto result = reinterpret_cast<INT_PTR>(
+      ShellExecuteA(nullptr, "open", chmPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  if (result > 32) return true;
+  error = "The help viewer could not be started for the help file: " + chmPath;
+  return false;
+#else
+  (void)topic;  // none of these viewers opens a topic by its number
+  static const char* const viewers[] = {"xchm", "kchmviewer", "uchmviewer", "okular"};
+  QString failed;
+  for (const char* name : viewers) {
+    const QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
+    if (program.isEmpty()) continue;
+    if (QProcess::startDetached(program, QStringList{QFileInfo(path).absoluteFilePath()})) return true;
+    if (failed.isEmpty()) failed = program;
+  }
+  if (!failed.isEmpty()) {
+    error = "The help viewer " + failed.toStdString() + " could not be started for: " + chmPath;
+    return false;
+  }
+  error =
+      "No viewer for compiled help (.chm) files is installed. Install xCHM or KchmViewer to read "
+      "the help: " +
+      chmPath;
+  return false;
+#endif
+}
+
+}  // namespace kelvane
