@@ -1,0 +1,375 @@
+#include "settings/ini_store.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+
+#include "settings/code_page.h"
+#include "support/file_helpers.h"
+#include "support/runtime_error.h"
+
+namespace kelvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+enum class Encoding { Windows1252, Utf8, Utf8WithBom };
+
+struct Content {
+  bool exists = false;
+  std::string text;  // UTF-8
+  Encoding encoding = Encoding::Windows1252;
+};
+
+// ---- file bytes <-> text -------------------------------------------------
+
+// Bytes that are valid UTF-8 are taken as UTF-8; anything else was written in
+// the Windows code page. Plain ASCII counts as the code page, so a file that
+// Windows wrote keeps being written as Windows would.
+Content decode(std::string bytes) {
+  Content c;
+  c.exists = true;
+  const std::string_view v(bytes);
+  if (v.starts_with(kBom) && isValidUtf8(v.substr(kBom.size()))) {
+    c.text = bytes.substr(kBom.size());
+    c.encoding = Encoding::Utf8WithBom;
+  } else if (isValidUtf8(v)) {
+    c.encoding = isAscii(v) ? Encoding::Windows1252 : Encoding::Utf8;
+    c.text = std::move(bytes);
+  } else {
+    c.text = windows1252ToUtf8(v);
+  }
+  return c;
+}
+
+// The inverse of decode: whatever is written here decodes to the same text.
+std::string encode(const std::string& text, Encoding encoding) {
+  if (encoding == Encoding::Windows1252) {
+    std::string bytes;
+    // Code-page bytes that happen to form valid UTF-8 would be read back as
+    // other characters; such text is written as UTF-8 instead.
+    if (utf8ToWindows1252(text, bytes) && (isAscii(bytes) || !isValidUtf8(bytes))) return bytes;
+    encoding = Encoding::Utf8;
+  }
+  // Text that itself begins with a byte-order mark needs a second one, as the
+  // first is taken off on reading.
+  if (encoding == Encoding::Utf8WithBom || std::string_view(text).starts_with(kBom))
+    return std::string(kBom) + text;
+  return text;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+Content load(const std::string& path) {
+  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+  if (!f) {
+    const int err = errno;
+    if (err == ENOENT || err == ENOTDIR) return {};
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) throw RuntimeError(rt::PathFileAccessError);
+    throw fileError(err);
+  }
+  std::string bytes;
+  std::error_code ec;
+  const auto size = fs::file_size(path, ec);
+  if (!ec) bytes.reserve(static_cast<std::size_t>(size));
+  char buffer[1 << 16];
+  for (;;) {
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer, f.get());
+    bytes.append(buffer, n);
+    if (n < sizeof buffer) break;
+  }
+  if (std::ferror(f.get())) throw fileError(errno);  // a folder, a failing disk
+  return decode(std::move(bytes));
+}
+
+// ---- lines ------------------------------------------------------------------
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trimName(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Only spaces are taken off a value: a TAB at either end belongs to a list
+// value whose first or last entry is empty.
+std::string_view trimValue(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+struct Line {
+  std::string_view body;  // without its line end
+  std::string_view eol;   // "\r\n", "\n" or "" (last line without one)
+};
+
+// Calls visit(line) for each line of text until it returns false.
+template <class Visit>
+void forEachLine(std::string_view text, Visit&& visit) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t nl = text.find('\n', start);
+    Line line;
+    if (nl == std::string_view::npos) {
+      line.body = text.substr(start);
+      start = text.size();
+    } else {
+      const bool crlf = nl > start && text[nl - 1] == '\r';
+      const std::size_t end = crlf ? nl - 1 : nl;
+      line.body = text.substr(start, end - start);
+      line.eol = text.substr(end, nl + 1 - end);
+      start = nl + 1;
+    }
+    if (!visit(line)) return;
+  }
+}
+
+enum class Kind { Other, Header, Entry };
+
+struct Parsed {
+  Kind kind = Kind::Other;
+  std::string_view name;   // section or key name, trimmed
+  std::string_view value;  // trimmed
+  std::size_t valueStart = 0;
+};
+
+Parsed parse(std::string_view body) {
+  Parsed p;
+  std::size_t i = 0;
+  while (i < body.size() && isBlank(body[i])) ++i;
+  if (i == body.size() || body[i] == ';') return p;
+  if (body[i] == '[') {
+    const std::size_t close = body.find(']', i + 1);
+    p.kind = Kind::Header;
+    p.name = trimName(body.substr(i + 1, close == std::string_view::npos ? close : close - i - 1));
+    return p;
+  }
+  const std::size_t eq = body.find('=', i);
+  if (eq == std::string_view::npos) return p;
+  p.kind = Kind::Entry;
+  p.name = trimName(body.substr(i, eq - i));
+  std::size_t v = eq + 1;
+  while (v < body.size() && body[v] == ' ') ++v;
+  p.valueStart = v;
+  p.value = trimValue(body.substr(v));
+  return p;
+}
+
+bool isBlankLine(std::string_view body) { return trimName(body).empty(); }
+
+// ---- case-insensitive names -----------------------------------------------
+
+// Case folding over the letters the Windows code page has. Each pair has the
+// same UTF-8 length, so folding never changes a name's length in bytes.
+char32_t fold(char32_t c) {
+  if (c >= 'A' && c <= 'Z') return c + 32;
+  if (c < 0xC0) return c;
+  if (c <= 0xDE && c != 0xD7) return c + 0x20;
+  switch (c) {
+    case 0x0152: case 0x0160: case 0x017D: return c + 1;
+    case 0x0178: return 0x00FF;
+    default: return c;
+  }
+}
+
+// Next code point of valid UTF-8 text.
+char32_t nextCodePoint(std::string_view s, std::size_t& i) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  const auto cont = [&](std::size_t k) { return static_cast<char32_t>(s[i + k] & 0x3F); };
+  char32_t c;
+  std::size_t len;
+  if (b < 0x80) c = b, len = 1;
+  else if (b < 0xE0) c = ((b & 0x1Fu) << 6) | cont(1), len = 2;
+  else if (b < 0xF0) c = ((b & 0x0Fu) << 12) | (cont(1) << 6) | cont(2), len = 3;
+  else c = ((b & 0x07u) << 18) | (cont(1) << 12) | (cont(2) << 6) | cont(3), len = 4;
+  i += len;
+  return c;
+}
+
+void foldInto(std::string_view s, std::string& out) {
+  out.assign(s);
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t at = i;
+    const char32_t c = nextCodePoint(s, i);
+    const char32_t f = fold(c);
+    if (f == c) continue;
+    if (f < 0x80) {
+      out[at] = static_cast<char>(f);
+    } else {  // two-byte letters only
+      out[at] = static_cast<char>(0xC0 | (f >> 6));
+      out[at + 1] = static_cast<char>(0x80 | (f & 0x3F));
+    }
+  }
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  std::size_t i = 0, j = 0;
+  while (i < a.size())
+    if (fold(nextCodePoint(a, i)) != fold(nextCodePoint(b, j))) return false;
+  return true;
+}
+
+// ---- checks on what is written -------------------------------------------
+
+bool holdsLineBreakOrNul(std::string_view s) {
+  return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+[[noreturn]] void refuse() { throw RuntimeError(rt::InvalidProcedureCall); }
+
+void checkSection(std::string_view section) {
+  if (!isValidUtf8(section) || holdsLineBreakOrNul(section) || trimName(section).empty() ||
+      section.find(']') != std::string_view::npos)
+    refuse();
+}
+
+void checkEntry(std::string_view key, std::string_view value) {
+  const std::string_view k = trimName(key);
+  if (k.empty() || !isValidUtf8(key) || holdsLineBreakOrNul(key) ||
+      k.find('=') != std::string_view::npos || k.front() == '[' || k.front() == ';')
+    refuse();
+  if (!isValidUtf8(value) || holdsLineBreakOrNul(value)) refuse();
+}
+
+// A symbolic link stays a link: the file it points to is the one rewritten.
+std::string resolvedPath(const std::string& path) {
+  std::error_code ec;
+  if (!fs::is_symlink(path, ec)) return path;
+  const fs::path target = fs::weakly_canonical(path, ec);
+  return ec ? path : target.string();
+}
+
+}  // namespace
+
+std::string IniStore::read(const std::string& section, const std::string& key) const {
+  const std::string_view wantSection = trimName(section);
+  const std::string_view wantKey = trimName(key);
+  if (wantKey.empty() || !isValidUtf8(wantSection) || !isValidUtf8(wantKey)) return {};
+  const Content content = load(path_);
+  std::string result;
+  bool inSection = false;
+  forEachLine(content.text, [&](const Line& line) {
+    const Parsed p = parse(line.body);
+    if (p.kind == Kind::Header) {
+      inSection = sameName(p.name, wantSection);
+    } else if (p.kind == Kind::Entry && inSection && sameName(p.name, wantKey)) {
+      result.assign(p.value);
+      return false;
+    }
+    return true;
+  });
+  return result;
+}
+
+void IniStore::write(const std::string& section, const IniEntries& entries) {
+  checkSection(section);
+  for (const auto& [key, value] : entries) checkEntry(key, value);
+  const std::string_view wantSection = trimName(section);
+
+  // The keys to set, each once, in the order first given; the last value wins.
+  struct Want {
+    std::string_view key;
+    std::string_view value;
+    std::size_t line = SIZE_MAX;  // first line holding the key
+  };
+  std::vector<Want> wants;
+  std::unordered_map<std::string, std::size_t> byFolded;
+  std::string folded;
+  for (const auto& [key, value] : entries) {
+    foldInto(trimName(key), folded);
+    const auto [it, added] = byFolded.try_emplace(folded, wants.size());
+    if (added) wants.push_back({trimName(key), value});
+    else wants[it->second].value = value;
+  }
+
+  const std::string target = resolvedPath(path_);
+  const Content content = load(target);
+
+  std::vector<Line> lines;
+  std::size_t insertAfter = SIZE_MAX;  // last non-blank line of the first section found
+  bool inSection = false, inFirst = false, seenSection = false;
+  forEachLine(content.text, [&](const Line& line) {
+    const std::size_t index = lines.size();
+    lines.push_back(line);
+    const Parsed p = parse(line.body);
+    if (p.kind == Kind::Header) {
+      inSection = sameName(p.name, wantSection);
+      inFirst = inSection && !seenSection;
+      if (inFirst) insertAfter = index;
+      seenSection = seenSection || inSection;
+      return true;
+    }
+    if (inFirst && !isBlankLine(line.body)) insertAfter = index;
+    if (p.kind == Kind::Entry && inSection) {
+      foldInto(p.name, folded);
+      const auto it = byFolded.find(folded);
+      if (it != byFolded.end() && wants[it->second].line == SIZE_MAX)
+        wants[it->second].line = index;
+    }
+    return true;
+  });
+
+  // New lines take the line end the file already uses.
+  std::string_view eol = "\r\n";
+  if (!lines.empty() && lines.front().eol == "\n") eol = "\n";
+
+  std::string appended;
+  for (const Want& w : wants) {
+    if (w.line != SIZE_MAX) continue;
+    appended.append(w.key).append("=").append(w.value).append(eol);
+  }
+  std::vector<const Want*> replaceAt(lines.size(), nullptr);
+  for (const Want& w : wants)
+    if (w.line != SIZE_MAX) replaceAt[w.line] = &w;
+
+  // The line end given to a last line that has none. A CR at its end stays
+  // part of the line only when a full CR LF follows it.
+  const auto endFor = [&](const Line& line) -> std::string_view {
+    return line.body.ends_with('\r') ? std::string_view("\r\n") : eol;
+  };
+
+  std::string text;
+  text.reserve(content.text.size() + appended.size() + section.size() + 16);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Line& line = lines[i];
+    if (replaceAt[i]) {
+      // Keep the key as the file spells it, and the blanks around "=".
+      text.append(line.body.substr(0, parse(line.body).valueStart)).append(replaceAt[i]->value);
+    } else {
+      text.append(line.body);
+    }
+    if (i == insertAfter && !appended.empty()) {
+      text.append(line.eol.empty() ? endFor(line) : line.eol).append(appended);
+    } else {
+      text.append(line.eol);
+    }
+  }
+  if (!seenSection) {
+    if (!lines.empty()) {
+      if (lines.back().eol.empty()) text.append(endFor(lines.back()));
+      if (!isBlankLine(lines.back().body)) text.append(eol);
+    }
+    text.append("[").append(wantSection).append("]").append(eol).append(appended);
+  }
+
+  writeFileAtomic(target, encode(text, content.encoding));
+}
+
+void IniStore::write(const std::string& section, const std::string& key, const std::string& value) {
+  write(section, IniEntries{{key, value}});
+}
+
+}  // namespace kelvane
