@@ -62,6 +62,10 @@ std::string StatusLog::viewText() const {
 void StatusLog::flush() {
   if (!dirty_ || flushing_) return;
   flushing_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{flushing_};
   dirty_ = false;
   if (viewSink_) viewSink_(viewText());
   if (!filePath_.empty()) {
@@ -83,7 +87,6 @@ void StatusLog::flush() {
     dirty_ = false;
     if (viewSink_) viewSink_(viewText());
   }
-  flushing_ = false;
 }
 
 }  // namespace kelvane

@@ -6,6 +6,8 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <functional>
+#include <utility>
 
 #include "device/sim_hid.h"
 #include "support/error_handler.h"
@@ -531,6 +533,7 @@ TEST_F(LinkTest, AFailedWaitClearsTheFlagButKeepsTheHandles) {
   EXPECT_TRUE(link.readHandleOpen());
   EXPECT_TRUE(spy.closed.size() == 3u);  // only the three other interfaces
   EXPECT_FALSE(spy.readPending);         // the read did not outlive its buffer
+  EXPECT_EQ(sim.waitForSingleObject(link.readEvent, 2000), kWaitTimeout);  // the late answer finds none
 
   // Rediscovery does not leak the handles that stayed open.
   spy.forcedWait.reset();
@@ -555,6 +558,8 @@ TEST_F(LinkTest, AReadIsCancelledWhenATrapAnswerLeavesReadReportEarly) {
   EXPECT_TRUE(link.readReport().empty());
   EXPECT_EQ(host.shown.back().title, "Error 57 in ReadReport");
   EXPECT_FALSE(spy.readPending);
+  // The dimmer's answer arrives after all: it must find no read to fill.
+  EXPECT_EQ(sim.waitForSingleObject(link.readEvent, 2000), kWaitTimeout);
   sim.faults().answerDelayMs = 0;
   sim.dimmer().setPanelValue(77);
   // The late answer of the abandoned read is still queued; the one after it is ours.

@@ -136,6 +136,31 @@ TEST_F(StatusLogTest, AFailureWhileRecordingGoesToTheMessageTrap) {
   EXPECT_EQ(log.lineCount(), 1u);  // the report; the failed line is skipped
 }
 
+// ErrorProc runs its statements under its own trap: Ignore after a failure
+// while the report is logged still shows the report.
+TEST_F(StatusLogTest, AFailureWhileLoggingAReportStillShowsIt) {
+  log.setShowStatus(true);
+  int sinkCalls = 0;
+  log.setViewSink([&](const std::string& v) {
+    if (++sinkCalls == 1) throw RuntimeError(rt::OutOfMemory);
+    views.push_back(v);
+  });
+  host.msgBox2Answers = {"Ignore", "Retry"};
+  EXPECT_EQ(errors.errorProc(13, "Type mismatch", "ReadSettings", "frmMDI", 0), answer::Retry);
+  ASSERT_EQ(host.count("msgBox2"), 2);
+  EXPECT_EQ(host.shown[0].title, "Error 7 in ErrorProc");
+  EXPECT_NE(host.shown[0].text.find("Module: Common"), std::string::npos);
+  EXPECT_EQ(host.shown[1].title, "Error 13 in ReadSettings");
+  EXPECT_FALSE(errors.dialogOpen());
+
+  // The failed flush left the log able to flush again.
+  const auto before = views.size();
+  log.message("later");
+  log.flush();
+  EXPECT_EQ(views.size(), before + 1);
+  EXPECT_EQ(views.back().rfind("10:00:01: later\r\n", 0), 0u);
+}
+
 TEST(StatusLogTimeTest, TheTimeOfDayIsNotEmpty) { EXPECT_FALSE(localTimeOfDay().empty()); }
 
 }  // namespace
