@@ -63,6 +63,10 @@ bool DeviceLink::findTheHid() {
   HidPlatform::DeviceInfoSet infoSet = kInvalidHandle;
 
   if (!trap([&] { lastDevice = false; deviceDetected = false; })) return result;
+  // Handles left open by a failed wait would be overwritten below and leak;
+  // close them first so a discovery never leaves more than the dimmer's two.
+  if (hidHandleOpen_ && !trap([&] { closeHid("CloseHandle (HIDHandle)"); })) return result;
+  if (readHandleOpen_ && !trap([&] { closeRead("CloseHandle (ReadHandle)"); })) return result;
   if (!trap([&] {
         guid = platform_.getHidGuid();
         displayResultOfAPICall("GetHidGuid");
@@ -284,8 +288,20 @@ std::vector<std::uint8_t> DeviceLink::readReport() {
   Trap trap(errors_, kModule, "ReadReport");
   std::vector<std::uint8_t> buffer;
   std::uint32_t waitResult = 0;
+  // The read fills buffer until it completes or is cancelled. Leaving early
+  // on a trap answer must not let it outlive the buffer (declared after
+  // buffer, so this runs first).
+  bool readInFlight = false;
+  struct CancelOnExit {
+    DeviceLink& link;
+    bool& inFlight;
+    ~CancelOnExit() {
+      if (inFlight && link.readHandleOpen_) link.platform_.cancelIo(link.readHandle);
+    }
+  } cancelOnExit{*this, readInFlight};
   if (!trap([&] { buffer.assign(deviceCaps.inputReportByteLength, 0); })) return result;
   if (!trap([&] {
+        readInFlight = readHandleOpen_;
         platform_.readFile(readHandleOpen_ ? readHandle : kInvalidHandle, buffer.data(),
                            static_cast<std::uint32_t>(buffer.size()), readEvent);
         displayResultOfAPICall("ReadFile");
@@ -299,10 +315,12 @@ std::vector<std::uint8_t> DeviceLink::readReport() {
     return result;
   if (!trap([&] {
         if (waitResult == kWaitObject0) {
+          readInFlight = false;
           log_.message("ReadFile completed successfully.");
         } else if (waitResult == kWaitTimeout) {
           log_.message("Readfile timeout");
           if (readHandleOpen_) platform_.cancelIo(readHandle);
+          readInFlight = false;
           log_.message("************ReadFile timeout*************");
           log_.message("CancelIO");
           displayResultOfAPICall("CancelIo");
@@ -313,6 +331,7 @@ std::vector<std::uint8_t> DeviceLink::readReport() {
           log_.message("Readfile undefined error");
           // The handles stay open; the read must not outlive its buffer.
           if (readHandleOpen_) platform_.cancelIo(readHandle);
+          readInFlight = false;
           deviceDetected = false;
         }
       }))

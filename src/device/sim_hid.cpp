@@ -363,6 +363,8 @@ bool SimulatedHid::writeFile(Handle handle, const std::uint8_t* data, std::uint3
     for (std::size_t k = 1; k < answer.size(); ++k) answer[k] ^= static_cast<std::uint8_t>(0xA5 + k);
   if (faults_.answerLength && *faults_.answerLength < answer.size()) answer.resize(*faults_.answerLength);
   if (!faults_.silent) answers_.push_back({std::move(answer), now + faults_.answerDelayMs * 1000ull});
+  // A read still pending takes the answer as soon as it is there.
+  completePending(now);
   written = length;
   lastError_ = syserr::Success;
   return true;

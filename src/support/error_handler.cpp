@@ -47,20 +47,6 @@ std::string ErrorHandler::errorTitle(int number, const std::string& location) {
   return "Error " + std::to_string(number) + " in " + location;
 }
 
-int ErrorHandler::showOnce(int number, const std::string& description, const std::string& location,
-                           const std::string& moduleName, int lineNumber) {
-  const std::string text = errorText(number, description, location, moduleName, lineNumber);
-  log_.message(text);
-  log_.flush();
-  bool showAgain = false;
-  const std::string caption =
-      host_.msgBox2(text, "Copy,Abort,Retry,Ignore", errorTitle(number, location), 0, showAgain);
-  if (caption == "Abort") return answer::Abort;
-  if (caption == "Retry") return answer::Retry;
-  if (caption == "Ignore") return answer::Ignore;
-  return answer::None;
-}
-
 int ErrorHandler::errorProc(int number, const std::string& description,
                             const std::string& location, const std::string& moduleName,
                             int lineNumber) {
@@ -71,27 +57,41 @@ int ErrorHandler::errorProc(int number, const std::string& description,
     return answer::None;
   }
   ++depth_;
-  int code = answer::None;
-  for (;;) {
-    try {
-      code = showOnce(number, description, location, moduleName, lineNumber);
-      break;
-    } catch (...) {
-      const CaughtFailure inner = describeCurrentException();
-      const int innerCode = errorProc(inner.number, inner.description, "ErrorProc", "Common", 0);
-      if (innerCode == answer::Retry) continue;
-      if (innerCode == answer::Abort) {
-        --depth_;
-        abortProgram("Common");
-        return answer::None;
+  // ErrorProc's own trap: a failing statement is reported once more, and
+  // Retry repeats it, Ignore goes on with the next one, anything else leaves.
+  bool left = false;
+  const auto step = [&](auto&& statement) {
+    while (!left) {
+      try {
+        statement();
+        return;
+      } catch (...) {
+        const CaughtFailure inner = describeCurrentException();
+        const int innerCode = errorProc(inner.number, inner.description, "ErrorProc", "Common", 0);
+        if (innerCode == answer::Retry) continue;
+        if (innerCode == answer::Ignore) return;
+        left = true;
+        if (innerCode == answer::Abort) abortProgram("Common");
       }
-      // Ignore, or no answer: this report could not be shown.
-      code = answer::None;
-      break;
     }
-  }
+  };
+  int code = answer::None;
+  std::string text, title, caption;
+  step([&] { text = errorText(number, description, location, moduleName, lineNumber); });
+  step([&] { log_.message(text); });
+  step([&] { log_.flush(); });  // the view and the file show it while the dialog waits
+  step([&] { title = errorTitle(number, location); });
+  step([&] {
+    bool showAgain = false;
+    caption = host_.msgBox2(text, "Copy,Abort,Retry,Ignore", title, 0, showAgain);
+  });
+  step([&] {
+    if (caption == "Abort") code = answer::Abort;
+    else if (caption == "Retry") code = answer::Retry;
+    else if (caption == "Ignore") code = answer::Ignore;
+  });
   --depth_;
-  return code;
+  return left ? answer::None : code;
 }
 
 void ErrorHandler::abortProgram(std::string_view moduleName) {

@@ -57,9 +57,6 @@ class ErrorHandler {
   StatusLog& log() { return log_; }
 
  private:
-  int showOnce(int number, const std::string& description, const std::string& location,
-               const std::string& moduleName, int lineNumber);
-
   Host& host_;
   StatusLog& log_;
   std::function<void()> shutDown_;

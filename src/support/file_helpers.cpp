@@ -134,8 +134,10 @@ void writeFileAtomic(const std::string& path, const std::string& content) {
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) throw RuntimeError(rt::PathNotFound);
   static thread_local std::mt19937 rng{std::random_device{}()};
-  const fs::path temp =
-      folder / ("." + target.filename().string() + "." + std::to_string(rng() % 1000000) + ".tmp");
+  const auto tempName = [&] {
+    return folder / ("." + target.filename().string() + "." + std::to_string(rng() % 1000000) + ".tmp");
+  };
+  fs::path temp = tempName();
 #ifdef _WIN32
   FILE* f = std::fopen(temp.string().c_str(), "wb");
   if (!f) throw fileError(errno);
@@ -155,7 +157,12 @@ void writeFileAtomic(const std::string& path, const std::string& content) {
   // A read-only settings file is the user's way of saying "do not change".
   if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
     throw RuntimeError(rt::PermissionDenied);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  // A name left by a crashed writer (or taken by a concurrent one) is skipped.
+  for (int attempt = 0; fd < 0 && errno == EEXIST && attempt < 16; ++attempt) {
+    temp = tempName();
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  }
   if (fd < 0) throw fileError(errno);
   struct stat old {};
   if (::stat(path.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);

@@ -53,11 +53,12 @@ double valueOfText(std::string_view text) {
   double v = 0.0;
   const auto result = std::from_chars(number.data(), number.data() + number.size(), v);
   if (result.ec == std::errc::result_out_of_range) {
-    v = std::numeric_limits<double>::infinity();
-    // A long run of zeros after the point underflows rather than overflows.
-    if (number.find_first_of("123456789") == std::string_view::npos ||
-        number.front() == '.' || number.substr(0, 2) == "0.")
-      v = 0.0;
+    // Out of range with a whole part of only zeros is an underflow (a long
+    // run of zeros after the point), anything else an overflow.
+    const std::string_view whole = number.substr(0, number.find('.'));
+    v = whole.find_first_not_of('0') == std::string_view::npos
+            ? 0.0
+            : std::numeric_limits<double>::infinity();
   }
   if (negative) v = -v;
   return v == 0.0 ? 0.0 : v;  // no negative zero

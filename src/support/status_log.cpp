@@ -2,7 +2,9 @@
 
 #include <ctime>
 
+#include "support/error_handler.h"
 #include "support/file_helpers.h"
+#include "support/runtime_error.h"
 
 namespace kelvane {
 
@@ -23,14 +25,22 @@ StatusLog::StatusLog() : clock_(localTimeOfDay) {}
 
 void StatusLog::message(const std::string& text) {
   if (!showStatus_) return;
-  std::string line = clock_();
-  line.reserve(line.size() + text.size() + 4);
-  line += ": ";
-  line += text;
-  line += "\r\n";
-  totalSize_ += line.size();
-  lines_.push_back(std::move(line));
-  dirty_ = true;
+  const auto record = [&] {
+    std::string line = clock_();
+    line.reserve(line.size() + text.size() + 4);
+    line += ": ";
+    line += text;
+    line += "\r\n";
+    lines_.push_back(std::move(line));
+    totalSize_ += lines_.back().size();
+    dirty_ = true;
+  };
+  if (!errors_) {
+    record();
+    return;
+  }
+  Trap trap(*errors_, "Module1", "Message");
+  trap(record);
 }
 
 std::string StatusLog::logText() const {
@@ -50,14 +60,33 @@ std::string StatusLog::viewText() const {
 }
 
 void StatusLog::flush() {
-  // A failing file write reports itself, which logs again: that line is
-  // written by the next flush rather than by recursing into this one.
   if (!dirty_ || flushing_) return;
   flushing_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{flushing_};
   dirty_ = false;
   if (viewSink_) viewSink_(viewText());
-  if (!filePath_.empty() && errors_) stringtoFile(*errors_, filePath_, logText());
-  flushing_ = false;
+  if (!filePath_.empty()) {
+    if (errors_) {
+      stringtoFile(*errors_, filePath_, logText());
+    } else {
+      try {
+        writeFileAtomic(filePath_, logText() + "\r\n");
+      } catch (const RuntimeError&) {
+        // Nobody to tell; the lines stay in LogText for the next write.
+      }
+    }
+  }
+  // Lines recorded meanwhile are the report of a failing write. They are
+  // shown now and written with the next line logged: writing them again at
+  // once would fail, report and log again, and every idle pass would bring
+  // up the error dialog anew.
+  if (dirty_) {
+    dirty_ = false;
+    if (viewSink_) viewSink_(viewText());
+  }
 }
 
 }  // namespace kelvane
