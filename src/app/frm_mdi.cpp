@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include "support/error_handler.h"
+#include "support/file_helpers.h"
 #include "support/host.h"
 #include "support/status_log.h"
 
@@ -44,7 +45,10 @@ FrmMDI::FrmMDI(Host& host, StatusLog& log, ErrorHandler& errors, HidPlatform& pl
       log_(log),
       errors_(errors),
       options_(std::move(options)),
-      link_(platform, log, errors) {
+      link_(platform, log, errors),
+      help_(errors, host,
+            HelpEnvironment{[this] { return options_.programFolder; }, [] { return getTempDir(); },
+                            [](const std::string& path) { return isLocalFileSystemPath(path); }}) {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) dpi_ = screen->logicalDotsPerInchY();
   if (dpi_ <= 0) dpi_ = 96.0;
   link_.readTimeoutMs = options_.readTimeoutMs;

@@ -17,6 +17,8 @@
 
 #include "app/vb_controls.h"
 #include "device/device_link.h"
+#include "settings/ini_store.h"
+#include "support/help_launcher.h"
 
 namespace kelvane {
 
@@ -81,7 +83,8 @@ class FrmMDI : public QWidget {
   bool loading() const { return loading_; }
   const std::string& appDataFolder() const { return appDataFolder_; }
   const std::string& iniFile() const { return iniFile_; }
-  const std::string& helpPath() const { return helpPath_; }
+  const std::string& helpPath() const { return help_.helpPath(); }
+  HelpLauncher& helpLauncher() { return help_; }
   int windowHeightTwips() const { return heightTwips_; }
   bool stayOnTop() const { return stayOnTop_; }
   DeviceLink& link() { return link_; }
@@ -125,7 +128,7 @@ class FrmMDI : public QWidget {
   void stepBrightness(const char* location, std::int32_t step);
   // The settings file's keys in section "Initialization".
   std::string readKey(const std::string& key, const std::string& defaultValue);
-  bool writeKeys(const std::vector<std::pair<std::string, std::string>>& entries);
+  bool writeKeys(const IniEntries& entries);
   std::string presetKey() const;
 
   Host& host_;
@@ -133,11 +136,12 @@ class FrmMDI : public QWidget {
   ErrorHandler& errors_;
   FrmMDIOptions options_;
   DeviceLink link_;
+  HelpLauncher help_;
+  IniStore store_{std::string()};
 
   std::int32_t brightness_ = 0;
   std::string appDataFolder_;
   std::string iniFile_;
-  std::string helpPath_;
   bool loading_ = false;
   bool unloaded_ = false;
   bool stayOnTop_ = false;

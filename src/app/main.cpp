@@ -81,6 +81,7 @@ int main(int argc, char* argv[]) {
   options.programFolder = programFolder();
   FrmMDI window(host, log, errors, *platform, options);
   host.setOwner(&window);
+  host.setHelpLauncher(&window.helpLauncher());
   if (!window.formLoad()) return 0;
   if (simulated) {
     auto* unplug = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+U")), &window);

@@ -43,7 +43,7 @@ void FrmMDI::chkTurnOff_Click() {
 
 void FrmMDI::cmdHelp_Click() {
   Trap trap(errors_, kModule, "cmdHelp_Click");
-  trap([&] { host_.showHelp(helpPath_, 2100); });
+  trap([&] { help_.showHelp("2100"); });
 }
 
 void FrmMDI::formKeyUp(int keyCode, int shift) {

@@ -1,6 +1,7 @@
 // The four preset selectors with their add prompt, and saving and deleting
 // presets.
 #include "app/frm_mdi.h"
+#include "settings/presets.h"
 #include "support/error_handler.h"
 #include "support/host.h"
 #include "support/number_text.h"
@@ -11,7 +12,14 @@ namespace kelvane {
 namespace {
 constexpr const char* kModule = "frmMDI";
 
-bool isAddEntry(const QString& text) { return text.left(6) == QStringLiteral("** Add"); }
+// Blanks at either end of a typed name do not survive the settings file
+// (readers trim values), and the presets stored under the name would be lost
+// with them: the name is taken without them.
+std::string trimmedName(const std::string& typed) {
+  const auto first = typed.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return typed.substr(first, typed.find_last_not_of(' ') - first + 1);
+}
 }  // namespace
 
 void FrmMDI::cmbPreset_Click(int index) {
@@ -24,9 +32,13 @@ void FrmMDI::cmbPreset_Click(int index) {
         chosen = box->selectedText();
       }))
     return;
-  if (isAddEntry(chosen)) {
+  if (isAddEntry(chosen.toStdString())) {
     std::string answer;
-    if (!trap([&] { answer = host_.inputBox("Add Item to List", "", ""); })) return;
+    if (!trap([&] { answer = trimmedName(host_.inputBox("Add Item to List", "", "")); })) return;
+    if (const std::string problem = nameProblem(answer); !answer.empty() && !problem.empty()) {
+      if (!trap([&] { host_.msgBox(problem, mb::OkOnly, "Add Item to List"); })) return;
+      answer.clear();  // nothing is added; back to the saved choice
+    }
     if (!answer.empty()) {
       int position = 0;
       if (!trap([&] { position = addItemInOrder(QString::fromStdString(answer), box); })) return;
@@ -34,7 +46,7 @@ void FrmMDI::cmbPreset_Click(int index) {
       if (!trap([&] { box->setListIndex(position); })) return;
     } else {
       if (!trap([&] {
-            box->setListIndex(textToWholeNumber(readKey("PresetIndex" + std::to_string(index), "0")));
+            box->setListIndex(textToWholeNumber(readKey(presetIndexKey(index), kDefaultPresetIndex)));
           }))
         return;
     }
@@ -48,7 +60,7 @@ void FrmMDI::cmbPreset_Click(int index) {
       if (!trap([&] { brightness_ = toWholeNumber(valueOfText(brightnessText())); })) return;
       if (!trap([&] { updateBrightness(); })) return;
     }
-    if (!trap([&] { txtDuration->setText(QString::fromStdString(readKey(key + "Duration", ""))); })) return;
+    if (!trap([&] { txtDuration->setText(QString::fromStdString(readKey(durationKey(key), ""))); })) return;
   }
   trap([&] { writeSettings(); });
 }
@@ -66,10 +78,19 @@ void FrmMDI::cmdSavePreset_Click() {
     return;
   if (!trap([&] { answer = host_.msgBox(text, mb::YesNo, "Confirm Preset"); })) return;
   if (answer == mb::No) return;
-  trap([&] {
-    const std::string key = presetKey();
-    writeKeys({{key, brightnessText()}, {key + "Duration", txtDuration->text().toStdString()}});
-  });
+  bool saved = false;
+  if (!trap([&] {
+        const std::string key = presetKey();
+        saved = writeKeys({{key, brightnessText()}, {durationKey(key), txtDuration->text().toStdString()}});
+      }))
+    return;
+  if (!saved) {
+    // The failure itself was reported by the write; say what it cost.
+    trap([&] {
+      host_.msgBox("The preset was not saved: the settings file " + iniFile_ + " could not be written.",
+                   mb::OkOnly, "Confirm Preset");
+    });
+  }
 }
 
 void FrmMDI::cmdDeletePreset_Click(int index) {
@@ -81,6 +102,10 @@ void FrmMDI::cmdDeletePreset_Click(int index) {
         box = cmbPreset[static_cast<std::size_t>(index)];
       }))
     return;
+  if (box->listIndex() < 0 && box->listCount() >= 3) {
+    trap([&] { host_.msgBox("Choose the entry to delete first.", mb::OkOnly, ""); });
+    return;
+  }
   if (box->listCount() < 3) {
     trap([&] { host_.msgBox("You must have at least one entry in the list", mb::OkOnly, "Must have 1 entry"); });
     return;

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <cstdlib>
 
+#include "support/help_viewer_qt.h"
+#include "support/msgbox_window_qt.h"
 #include "support/status_log.h"
 
 namespace kelvane {
@@ -46,32 +48,9 @@ std::string QtHost::inputBox(const std::string& prompt, const std::string& title
 }
 
 std::string QtHost::msgBox2(const std::string& text, const std::string& buttonList,
-                            const std::string& title, int, bool& showAgain) {
+                            const std::string& title, int helpContextId, bool& showAgain) {
   log_.flush();
-  QMessageBox box(owner());
-  box.setWindowTitle(QString::fromStdString(title));
-  box.setText(QString::fromStdString(text));
-  const QStringList captions = QString::fromStdString(buttonList).split(QLatin1Char(','));
-  std::vector<QPushButton*> buttons;
-  for (const QString& c : captions) buttons.push_back(box.addButton(c, QMessageBox::ActionRole));
-  for (;;) {
-    box.exec();
-    auto* clicked = box.clickedButton();
-    for (std::size_t i = 0; i < buttons.size(); ++i) {
-      if (clicked != buttons[i]) continue;
-      if (captions[static_cast<int>(i)].toLower() == QStringLiteral("copy")) {
-        setClipboardText(text);
-        msgBox("Error was copied to your clipboard.  You may now paste it into an email", mb::OkOnly,
-               "Copy to Clipboard Successful");
-        break;
-      }
-      showAgain = true;
-      return captions[static_cast<int>(i)].toStdString();
-    }
-    if (!clicked) break;
-  }
-  showAgain = true;
-  return {};
+  return msgBox2Qt(*this, *errors_, text, buttonList, title, helpContextId, showAgain, owner(), help_);
 }
 
 void QtHost::setClipboardText(const std::string& text) {
@@ -80,7 +59,8 @@ void QtHost::setClipboardText(const std::string& text) {
 }
 
 void QtHost::showHelp(const std::string& helpFile, int topic) {
-  msgBox("Help topic " + std::to_string(topic) + " is in " + helpFile, mb::OkOnly, "Help");
+  std::string error;
+  if (!openHelpViewer(helpFile, topic, error)) msgBox(error, mb::OkOnly, "Help");
 }
 
 void QtHost::doEvents() { QCoreApplication::processEvents(); }

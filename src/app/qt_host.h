@@ -11,12 +11,14 @@ namespace kelvane {
 
 class StatusLog;
 class ErrorHandler;
+class HelpLauncher;
 
 class QtHost final : public Host {
  public:
   explicit QtHost(StatusLog& log) : log_(log) {}
   void setOwner(QWidget* owner) { owner_ = owner; }
   void setErrorHandler(ErrorHandler* errors) { errors_ = errors; }
+  void setHelpLauncher(HelpLauncher* help) { help_ = help; }
 
   int msgBox(const std::string& text, int buttons, const std::string& title) override;
   std::string inputBox(const std::string& prompt, const std::string& title,
@@ -33,6 +35,7 @@ class QtHost final : public Host {
   StatusLog& log_;
   QPointer<QWidget> owner_;
   ErrorHandler* errors_ = nullptr;
+  HelpLauncher* help_ = nullptr;
 };
 
 // The application's title, used where a dialog has no title of its own.

@@ -1,6 +1,8 @@
 // Loading the settings file into the window at start-up and saving the
 // window's state after every change.
 #include "app/frm_mdi.h"
+#include "settings/ini_file.h"
+#include "settings/presets.h"
 #include "support/error_handler.h"
 #include "support/host.h"
 #include "support/number_text.h"
@@ -10,11 +12,6 @@ namespace kelvane {
 
 namespace {
 constexpr const char* kModule = "frmMDI";
-const char* const kCategories[] = {"Telescope", "Camera", "Binning Level", "Filter"};
-
-QString addEntry(int n) {
-  return QStringLiteral("** Add %1 **").arg(QString::fromLatin1(kCategories[n - 1]));
-}
 
 // Case-insensitive order of names in the user's collation; names that differ
 // only in case are equal, names the collation cannot tell apart still get a
@@ -25,17 +22,14 @@ int compareNames(const QString& a, const QString& b) {
   const int collated = a.toCaseFolded().localeAwareCompare(b.toCaseFolded());
   return collated != 0 ? collated : plain;
 }
-
-QStringList splitList(const std::string& stored) {
-  return QString::fromStdString(stored).split(QLatin1Char('\t'), Qt::KeepEmptyParts);
-}
 }  // namespace
 
-std::string FrmMDI::readKey(const std::string&, const std::string& defaultValue) {
-  return defaultValue;
+std::string FrmMDI::readKey(const std::string& key, const std::string& defaultValue) {
+  return readINIFile(errors_, store_, key, defaultValue);
 }
 
-bool FrmMDI::writeKeys(const std::vector<std::pair<std::string, std::string>>&) {
+bool FrmMDI::writeKeys(const IniEntries& entries) {
+  if (!writeINIFile(errors_, store_, entries)) return false;
   ++settingsWrites_;
   return true;
 }
@@ -44,20 +38,19 @@ void FrmMDI::readSettings() {
   Trap trap(errors_, kModule, "ReadSettings");
   for (int n = 1; n <= 4; ++n) {
     VbComboBox* box = cmbPreset[static_cast<std::size_t>(n)];
-    const std::string suffix = std::to_string(n);
-    QStringList pieces;
+    std::vector<std::string> pieces;
     std::string index;
-    if (!trap([&] { box->appendItem(addEntry(n)); })) return;
-    if (!trap([&] { pieces = splitList(readKey("PresetList" + suffix, "Default")); })) return;
-    for (const QString& piece : pieces)
-      if (!trap([&] { addItemInOrder(piece, box); })) return;
-    if (!trap([&] { index = readKey("PresetIndex" + suffix, "0"); })) return;
+    if (!trap([&] { box->appendItem(QString::fromStdString(addEntryText(n))); })) return;
+    if (!trap([&] { pieces = splitPresetList(readKey(presetListKey(n), kDefaultPresetList)); })) return;
+    for (const std::string& piece : pieces)
+      if (!trap([&] { addItemInOrder(QString::fromStdString(piece), box); })) return;
+    if (!trap([&] { index = readKey(presetIndexKey(n), kDefaultPresetIndex); })) return;
     if (!trap([&] { box->setListIndex(textToWholeNumber(index)); })) return;
   }
-  if (!trap([&] { chkKeeponTop->setValue(textToWholeNumber(readKey("KeepInFront", "0"))); })) return;
-  if (!trap([&] { chkTurnOff->setValue(textToWholeNumber(readKey("TurnOff", "1"))); })) return;
+  if (!trap([&] { chkKeeponTop->setValue(textToWholeNumber(readKey(kKeepInFrontKey, kDefaultKeepInFront))); })) return;
+  if (!trap([&] { chkTurnOff->setValue(textToWholeNumber(readKey(kTurnOffKey, kDefaultTurnOff))); })) return;
   if (!trap([&] {
-        const double last = valueOfText(readKey("LastBrightness", "100"));
+        const double last = valueOfText(readKey(kLastBrightnessKey, kDefaultLastBrightness));
         txtBrightness->setText(QString::fromStdString(decimalText(last)));
       }))
     return;
@@ -69,17 +62,17 @@ void FrmMDI::readSettings() {
 void FrmMDI::writeSettings() {
   if (loading_) return;
   Trap trap(errors_, kModule, "WriteSettings");
-  std::vector<std::pair<std::string, std::string>> entries;
+  IniEntries entries;
   if (!trap([&] {
-        entries.emplace_back("LastBrightness", decimalText(valueOfText(brightnessText())));
-        entries.emplace_back("KeepInFront", std::to_string(chkKeeponTop->value()));
-        entries.emplace_back("TurnOff", std::to_string(chkTurnOff->value()));
-        for (int n = 1; n <= 4; ++n) {
+        entries.emplace_back(kLastBrightnessKey, decimalText(valueOfText(brightnessText())));
+        entries.emplace_back(kKeepInFrontKey, std::to_string(chkKeeponTop->value()));
+        entries.emplace_back(kTurnOffKey, std::to_string(chkTurnOff->value()));
+        for (int n = 1; n <= kSelectorCount; ++n) {
           const VbComboBox* box = cmbPreset[static_cast<std::size_t>(n)];
-          QStringList names;
-          for (int i = 0; i + 1 < box->listCount(); ++i) names << box->list(i);
-          entries.emplace_back("PresetList" + std::to_string(n), names.join(QLatin1Char('\t')).toStdString());
-          entries.emplace_back("PresetIndex" + std::to_string(n), std::to_string(box->listIndex()));
+          std::vector<std::string> names;
+          for (int i = 0; i + 1 < box->listCount(); ++i) names.push_back(box->list(i).toStdString());
+          entries.emplace_back(presetListKey(n), joinPresetList(names));
+          entries.emplace_back(presetIndexKey(n), std::to_string(box->listIndex()));
         }
       }))
     return;
@@ -111,9 +104,10 @@ int FrmMDI::addItemInOrder(const QString& item, VbComboBox* box) {
 }
 
 std::string FrmMDI::presetKey() const {
-  std::string key;
-  for (int n = 1; n <= 4; ++n) key += cmbPreset[static_cast<std::size_t>(n)]->selectedText().toStdString() + "|";
-  return key;
+  std::vector<std::string> names;
+  for (int n = 1; n <= kSelectorCount; ++n)
+    names.push_back(cmbPreset[static_cast<std::size_t>(n)]->selectedText().toStdString());
+  return kelvane::presetKey(names);
 }
 
 }  // namespace kelvane

@@ -44,6 +44,7 @@ bool FrmMDI::formLoad() {
   if (!trap([&] { appDataFolder_ = getSpecialFolder(CSIDL_APPDATA) + "Kelvane" + kPathSeparator; })) return false;
   if (!trap([&] {
         iniFile_ = appDataFolder_ + "Kelvane.ini";
+        store_ = IniStore(iniFile_);
         log_.setFilePath(appDataFolder_ + "status.log");
       }))
     return false;
@@ -59,7 +60,7 @@ bool FrmMDI::formLoad() {
                            .arg(KELVANE_VERSION_REVISION));
       }))
     return false;
-  if (!trap([&] { helpPath_ = options_.programFolder + "help" + kPathSeparator + "Kelvane.chm"; })) return false;
+  if (!trap([&] { help_.setStartupPath(); })) return false;
   if (!trap([&] { loading_ = false; })) return false;
   if (!trap([&] {
         if (!link_.deviceDetected) link_.deviceDetected = link_.findTheHid();
