@@ -2,6 +2,7 @@
 // A main window on the simulated dimmer with virtual time, a scripted host,
 // and a private application-data folder and program folder.
 #include <QApplication>
+#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 

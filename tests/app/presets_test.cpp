@@ -1,0 +1,254 @@
+// The settings file as the main window reads and writes it, the preset
+// selectors with their add prompt, and saving and deleting presets.
+#include <QFile>
+
+#include "app/main_window_fixture.h"
+#include "device/protocol.h"
+#include "settings/ini_store.h"
+
+namespace kelvane::testkit {
+namespace {
+
+class PresetsTest : public MainWindowTest {
+ protected:
+  void writeIni(const std::string& content) {
+    QDir().mkpath(QString::fromStdString(appData()));
+    std::ofstream(iniPath(), std::ios::binary) << content;
+  }
+  std::string ini(const std::string& key) const { return IniStore(iniPath()).read("Initialization", key); }
+  std::string iniBytes() const {
+    std::ifstream in(iniPath(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  QStringList entries(int n) const {
+    QStringList list;
+    for (int i = 0; i < window->cmbPreset[n]->count(); ++i) list << window->cmbPreset[n]->itemText(i);
+    return list;
+  }
+  // The user picks entry `text` of selector n.
+  void choose(int n, const QString& text) {
+    VbComboBox* box = window->cmbPreset[n];
+    const int i = box->findText(text);
+    ASSERT_GE(i, 0) << text.toStdString();
+    box->setCurrentIndex(i);
+    emit box->activated(i);
+  }
+};
+
+TEST_F(PresetsTest, AFirstStartShowsTheDefaultsAndCreatesTheFile) {
+  FrmMDI& w = started();
+  for (int n = 1; n <= 4; ++n) {
+    EXPECT_EQ(w.cmbPreset[n]->listIndex(), 0);
+    EXPECT_EQ(w.cmbPreset[n]->selectedText(), "Default");
+  }
+  EXPECT_EQ(entries(1), QStringList({"Default", "** Add Telescope **"}));
+  EXPECT_EQ(entries(3), QStringList({"Default", "** Add Binning Level **"}));
+  EXPECT_EQ(w.txtBrightness->text(), "100");
+  EXPECT_EQ(w.chkKeeponTop->value(), 0);
+  EXPECT_EQ(w.chkTurnOff->value(), 1);
+  EXPECT_EQ(ini("LastBrightness"), "100");
+  EXPECT_EQ(ini("TurnOff"), "1");
+  EXPECT_EQ(ini("PresetList4"), "Default");
+  EXPECT_EQ(ini("PresetIndex4"), "0");
+}
+
+TEST_F(PresetsTest, StoredListsLoadSortedWithoutCaseDuplicates) {
+  writeIni("[Initialization]\r\nPresetList1=zeta\tAlpha\tALPHA\r\nPresetList2=\r\nPresetIndex1=1\r\n"
+           "LastBrightness=0300\r\nKeepInFront=1\r\nTurnOff=0\r\n");
+  FrmMDI& w = started();
+  EXPECT_EQ(entries(1), QStringList({"Alpha", "zeta", "** Add Telescope **"}));
+  EXPECT_EQ(w.cmbPreset[1]->selectedText(), "zeta");
+  EXPECT_EQ(entries(2), QStringList({"Default", "** Add Camera **"}));
+  EXPECT_EQ(w.txtBrightness->text(), "300");
+  EXPECT_EQ(w.brightness(), 300);
+  EXPECT_TRUE(w.stayOnTop());
+  EXPECT_EQ(w.chkTurnOff->value(), 0);
+  EXPECT_EQ(ini("PresetList1"), "Alpha\tzeta");
+  EXPECT_EQ(ini("PresetIndex1"), "1");
+}
+
+TEST_F(PresetsTest, ALastBrightnessThatIsNoNumberLoadsAsZero) {
+  writeIni("[Initialization]\r\nLastBrightness=abc\r\n");
+  FrmMDI& w = started();
+  EXPECT_EQ(w.txtBrightness->text(), "0");
+  EXPECT_EQ(sentValues().front(), 0);
+}
+
+TEST_F(PresetsTest, NothingIsWrittenWhileTheSettingsLoad) {
+  const std::string original = "[Initialization]\r\nPresetIndex2=abc\r\nOther=kept\r\n";
+  writeIni(original);
+  std::string duringLoad;
+  host.onShow = [&](const ShownBox& box) {
+    if (box.kind == "msgBox2") duringLoad = iniBytes();
+  };
+  host.msgBox2Answers = {"Ignore"};
+  FrmMDI& w = started();
+  ASSERT_EQ(host.count("msgBox2"), 1);
+  EXPECT_EQ(host.shown[0].title, "Error 13 in ReadSettings");
+  EXPECT_EQ(duringLoad, original);
+  EXPECT_EQ(w.cmbPreset[2]->listIndex(), -1);  // Ignore left it unselected
+  EXPECT_EQ(ini("Other"), "kept");
+}
+
+TEST_F(PresetsTest, RetryReadsTheFailingSettingAgain) {
+  writeIni("[Initialization]\r\nKeepInFront=7\r\n");
+  host.onShow = [&](const ShownBox&) { writeIni("[Initialization]\r\nKeepInFront=1\r\n"); };
+  host.msgBox2Answers = {"Retry"};
+  FrmMDI& w = started();
+  EXPECT_EQ(host.shown[0].title, "Error 380 in ReadSettings");
+  EXPECT_EQ(w.chkKeeponTop->value(), 1);
+}
+
+TEST_F(PresetsTest, ChoosingAnEntryAppliesItsPreset) {
+  writeIni("[Initialization]\r\nPresetList1=Newt\tRefractor\r\n"
+           "Refractor|Default|Default|Default|=300\r\nRefractor|Default|Default|Default|Duration=5\r\n");
+  FrmMDI& w = started();
+  clearSent();
+  choose(1, "Refractor");
+  EXPECT_EQ(w.txtBrightness->text(), "300");
+  EXPECT_EQ(w.txtDuration->text(), "5");
+  EXPECT_EQ(w.brightness(), 300);
+  EXPECT_EQ(sentValues().front(), 300);
+  EXPECT_EQ(ini("PresetIndex1"), "1");
+
+  // No preset for the new choice: brightness stays, duration empties.
+  clearSent();
+  choose(1, "Newt");
+  EXPECT_EQ(w.txtBrightness->text(), "300");
+  EXPECT_EQ(w.txtDuration->text(), "");
+}
+
+TEST_F(PresetsTest, TheAddPromptInsertsInOrderAndSelectsTheName) {
+  writeIni("[Initialization]\r\nPresetList1=Alpha\tGamma\r\n");
+  FrmMDI& w = started();
+  host.inputAnswers = {"beta"};
+  choose(1, "** Add Telescope **");
+  EXPECT_EQ(entries(1), QStringList({"Alpha", "beta", "Gamma", "** Add Telescope **"}));
+  EXPECT_EQ(w.cmbPreset[1]->selectedText(), "beta");
+  EXPECT_EQ(host.count("inputBox"), 1);  // the insertion itself opened no second prompt
+  EXPECT_EQ(host.shown.back().text, "Add Item to List");
+  EXPECT_EQ(ini("PresetList1"), "Alpha\tbeta\tGamma");
+  EXPECT_EQ(ini("PresetIndex1"), "1");
+
+  host.inputAnswers = {"ALPHA"};
+  choose(1, "** Add Telescope **");
+  EXPECT_EQ(entries(1).size(), 4);
+  EXPECT_EQ(w.cmbPreset[1]->selectedText(), "Alpha");
+
+  host.inputAnswers = {"zz top"};
+  choose(1, "** Add Telescope **");
+  EXPECT_EQ(entries(1).last(), "** Add Telescope **");
+  EXPECT_EQ(entries(1)[3], "zz top");
+  EXPECT_EQ(w.cmbPreset[1]->selectedText(), "zz top");
+}
+
+TEST_F(PresetsTest, CancellingTheAddPromptReturnsToTheSavedChoice) {
+  writeIni("[Initialization]\r\nPresetList2=Mono\tOSC\r\nPresetIndex2=1\r\n"
+           "Default|OSC|Default|Default|=420\r\n");
+  FrmMDI& w = started();
+  w.setBrightness(10);
+  w.updateBrightness();
+  clearSent();
+  host.inputAnswers = {""};
+  choose(2, "** Add Camera **");
+  EXPECT_EQ(w.cmbPreset[2]->selectedText(), "OSC");
+  EXPECT_EQ(w.txtBrightness->text(), "420");
+  EXPECT_EQ(sentValues().front(), 420);
+}
+
+TEST_F(PresetsTest, NamesTheFileCannotCarryAreRefused) {
+  FrmMDI& w = started();
+  for (const char* bad : {"Red|Blue", "a=b", "tab\there", "[x]"}) {
+    host.inputAnswers = {bad};
+    choose(4, "** Add Filter **");
+    EXPECT_EQ(entries(4), QStringList({"Default", "** Add Filter **"})) << bad;
+    EXPECT_EQ(w.cmbPreset[4]->selectedText(), "Default");
+    EXPECT_EQ(host.shown.back().kind, "msgBox");
+    EXPECT_EQ(host.shown.back().title, "Add Item to List");
+  }
+  host.inputAnswers = {"  Ha  "};
+  choose(4, "** Add Filter **");
+  EXPECT_EQ(w.cmbPreset[4]->selectedText(), "Ha");
+}
+
+TEST_F(PresetsTest, SavePresetStoresBothKeysOnlyOnYes) {
+  FrmMDI& w = started();
+  w.txtBrightness->setText("250");
+  w.txtDuration->setText("12");
+  host.msgBoxAnswers = {mb::No};
+  const std::string before = iniBytes();
+  w.cmdSavePreset->click();
+  EXPECT_EQ(iniBytes(), before);
+  EXPECT_EQ(host.shown.back().title, "Confirm Preset");
+  EXPECT_EQ(host.shown.back().text,
+            "Confirm setting\r\n\r\nDefault\r\nDefault\r\nDefault\r\nDefault\r\n\r\nto value 250");
+
+  host.msgBoxAnswers = {mb::Yes};
+  w.cmdSavePreset->click();
+  EXPECT_EQ(ini("Default|Default|Default|Default|"), "250");
+  EXPECT_EQ(ini("Default|Default|Default|Default|Duration"), "12");
+  w.txtDuration->setText("");
+  w.txtBrightness->setText("40");
+  w.cmdSavePreset->click();
+  EXPECT_EQ(ini("Default|Default|Default|Default|"), "40");
+  EXPECT_EQ(ini("Default|Default|Default|Default|Duration"), "");
+}
+
+TEST_F(PresetsTest, ASaveThatCannotBeWrittenSaysSo) {
+  FrmMDI& w = started();
+  QFile::remove(QString::fromStdString(iniPath()));
+  QDir().mkpath(QString::fromStdString(iniPath()));  // a folder where the file should be
+  host.msgBox2Answers = {"Ignore"};
+  w.cmdSavePreset->click();
+  ASSERT_GE(host.count("msgBox2"), 1);
+  EXPECT_EQ(host.shown.back().kind, "msgBox");
+  EXPECT_NE(host.shown.back().text.find("The preset was not saved"), std::string::npos);
+}
+
+TEST_F(PresetsTest, DeleteAsksRemovesAndSelectsTheFirstName) {
+  writeIni("[Initialization]\r\nPresetList3=A\tB\r\nPresetIndex3=1\r\n");
+  FrmMDI& w = started();
+  host.msgBoxAnswers = {mb::No};
+  const int writes = w.settingsWrites();
+  w.cmdDeletePreset[3]->click();
+  EXPECT_EQ(host.shown.back().text, "Are you sure you want to delete B?");
+  EXPECT_EQ(host.shown.back().buttons, mb::YesNo);
+  EXPECT_EQ(entries(3).size(), 3);
+  EXPECT_EQ(w.settingsWrites() - writes, 1);  // saved whatever the answer
+
+  host.msgBoxAnswers = {mb::Yes};
+  w.cmdDeletePreset[3]->click();
+  EXPECT_EQ(entries(3), QStringList({"A", "** Add Binning Level **"}));
+  EXPECT_EQ(w.cmbPreset[3]->selectedText(), "A");
+  EXPECT_EQ(ini("PresetList3"), "A");
+  EXPECT_EQ(ini("PresetIndex3"), "0");
+
+  w.cmdDeletePreset[3]->click();
+  EXPECT_EQ(host.shown.back().text, "You must have at least one entry in the list");
+  EXPECT_EQ(host.shown.back().title, "Must have 1 entry");
+  EXPECT_EQ(entries(3).size(), 2);
+}
+
+TEST_F(PresetsTest, DeleteWithNothingSelectedIsRefused) {
+  writeIni("[Initialization]\r\nPresetList1=A\tB\r\nPresetIndex1=-1\r\n");
+  FrmMDI& w = started();
+  ASSERT_EQ(w.cmbPreset[1]->listIndex(), -1);
+  w.cmdDeletePreset[1]->click();
+  EXPECT_EQ(entries(1).size(), 3);
+  EXPECT_EQ(host.count("msgBox2"), 0);
+}
+
+TEST_F(PresetsTest, AFileWrittenOnWindowsKeepsItsEntriesAndUnknownLines) {
+  writeIni("; written by hand\r\n[Other]\r\nx=1\r\n[Initialization]\r\n"
+           "PresetList1 = T\xE9lescope\tNewton \r\nUnknown=keep me\r\nPresetIndex1 = 0\r\n");
+  FrmMDI& w = started();
+  EXPECT_EQ(entries(1), QStringList({"Newton", QString::fromUtf8("T\xC3\xA9lescope"), "** Add Telescope **"}));
+  w.cmdBright1->click();
+  const std::string bytes = iniBytes();
+  EXPECT_EQ(bytes.rfind("; written by hand\r\n[Other]\r\nx=1\r\n[Initialization]\r\n", 0), 0u);
+  EXPECT_NE(bytes.find("Unknown=keep me\r\n"), std::string::npos);
+  EXPECT_NE(bytes.find("Newton\tT\xE9lescope"), std::string::npos);  // still the Windows code page
+}
+
+}  // namespace
+}  // namespace kelvane::testkit
