@@ -53,7 +53,12 @@ FrmMDI::FrmMDI(Host& host, StatusLog& log, ErrorHandler& errors, HidPlatform& pl
   if (dpi_ <= 0) dpi_ = 96.0;
   link_.readTimeoutMs = options_.readTimeoutMs;
   buildControls();
-  errors_.setMainWindowShutDown([this] { shutDown(); });
+  // Abort ends the program without the unload handling: the panel is turned
+  // off if asked, but no settings are written on the way out.
+  errors_.setMainWindowShutDown([this] {
+    ending_ = true;
+    shutDown();
+  });
   log_.setViewSink([this](const std::string& text) {
     txtStatus->setPlainText(QString::fromStdString(text));
   });

@@ -144,6 +144,7 @@ class FrmMDI : public QWidget {
   std::string iniFile_;
   bool loading_ = false;
   bool unloaded_ = false;
+  bool ending_ = false;
   bool stayOnTop_ = false;
   int heightTwips_ = 0;
   int settingsWrites_ = 0;

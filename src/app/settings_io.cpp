@@ -60,7 +60,7 @@ void FrmMDI::readSettings() {
 }
 
 void FrmMDI::writeSettings() {
-  if (loading_) return;
+  if (loading_ || ending_) return;
   Trap trap(errors_, kModule, "WriteSettings");
   IniEntries entries;
   if (!trap([&] {

@@ -100,17 +100,26 @@ TEST_F(StartupTest, CloseWithoutTurnOffLeavesThePanelAlone) {
   EXPECT_EQ(sim.openHandleCount(), 0);
 }
 
-TEST_F(StartupTest, AbortFromAMainWindowProcedureRunsShutDownFirst) {
+class AbortTest : public MainWindowTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(AbortTest, RunsShutDownAndEndsWithoutWritingSettings) {
+  const int turnOff = GetParam();
   FrmMDI& w = started();
+  w.chkTurnOff->setValue(turnOff);
+  w.setBrightness(300);
+  w.updateBrightness();
   clearSent();
+  const int writes = w.settingsWrites();
   host.msgBox2Answers = {"Abort"};
   Trap trap(errors, "frmMDI", "cmdHelp_Click");
   trap([] { throw RuntimeError(rt::InvalidProcedureCall); });
   EXPECT_EQ(host.endProgramCalls, 1);
-  EXPECT_EQ(sentValues(), (std::vector<int>{0, 0}));  // turn-off is checked by default
+  EXPECT_EQ(sentValues(), turnOff ? std::vector<int>{0} : std::vector<int>{});
+  EXPECT_EQ(w.settingsWrites(), writes);
   EXPECT_EQ(sim.openHandleCount(), 0);
-  (void)w;
 }
+
+INSTANTIATE_TEST_SUITE_P(TurnOff, AbortTest, ::testing::Values(1, 0));
 
 }  // namespace
 }  // namespace kelvane::testkit
