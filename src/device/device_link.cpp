@@ -279,7 +279,7 @@ void DeviceLink::writeReport() {
     log_.message(" NumberOfBytesWritten = " + std::to_string(written));
     log_.message(" Report ID: " + std::to_string(report.empty() ? 0 : report[0]));
     log_.message(" Report Data:");
-    for (std::size_t k = 1; k < report.size(); ++k) log_.message(" " + hexText(report[k]));
+    for (std::size_t k = 1; k < report.size(); ++k) log_.message(hexText(report[k]).insert(0, 1, ' '));
   });
 }
 
@@ -347,7 +347,7 @@ std::vector<std::uint8_t> DeviceLink::readReport() {
         if (!log_.showStatus()) return;
         for (std::size_t k = 1; k < result.size(); ++k) {
           const std::string two = hex2(result[k]);
-          log_.message(" " + two);
+          log_.message(std::string(two).insert(0, 1, ' '));
           log_.message("Result: " + two);
         }
       }))

@@ -135,7 +135,12 @@ void writeFileAtomic(const std::string& path, const std::string& content) {
   if (!fs::is_directory(folder, ec)) throw RuntimeError(rt::PathNotFound);
   static thread_local std::mt19937 rng{std::random_device{}()};
   const auto tempName = [&] {
-    return folder / ("." + target.filename().string() + "." + std::to_string(rng() % 1000000) + ".tmp");
+    std::string name(1, '.');
+    name += target.filename().string();
+    name += '.';
+    name += std::to_string(rng() % 1000000);
+    name += ".tmp";
+    return folder / name;
   };
   fs::path temp = tempName();
 #ifdef _WIN32

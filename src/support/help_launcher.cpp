@@ -181,7 +181,7 @@ std::string copyHelpToTemp(const std::string& source, const std::string& tempFol
     return target;
 #else
     std::string folder = tempFolder;
-    if (folder.empty()) folder = "/";
+    if (folder.empty()) folder.assign(1, '/');
     if (folder.back() != '/') folder += '/';
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0) return folder + kHelpFileName;
@@ -214,7 +214,11 @@ std::string copyHelpToTemp(const std::string& source, const std::string& tempFol
       return target;
     }
     static thread_local std::mt19937 rng{std::random_device{}()};
-    const std::string temp = "." + std::string(kHelpFileName) + "." + std::to_string(rng()) + ".tmp";
+    std::string temp(1, '.');
+    temp += kHelpFileName;
+    temp += '.';
+    temp += std::to_string(rng());
+    temp += ".tmp";
     const int out = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     bool ok = out >= 0;
     char buffer[65536];
