@@ -22,6 +22,9 @@ constexpr std::uint32_t kLinkInterfaceDataSize = 28;
 constexpr std::uint32_t kLinkDetailDataSize = 5;
 // HidP_GetValueCaps gets room for at least this many bytes of records.
 constexpr std::size_t kMinValueCapsBytes = 1024;
+// How long a cancelled read may take to finish: 50 x 100 ms.
+constexpr int kCancelWaitSteps = 50;
+constexpr DWORD kCancelWaitStepMs = 100;
 
 HANDLE toHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 std::intptr_t fromHandle(HANDLE h) { return reinterpret_cast<std::intptr_t>(h); }
@@ -71,11 +74,8 @@ WinHidPlatform::WinHidPlatform() = default;
 WinHidPlatform::~WinHidPlatform() {
   // Whatever the link left open ends with the program; no read may still be
   // able to complete into a released OVERLAPPED record.
-  const std::set<Handle> handles = openHandles_;
-  for (Handle h : handles) {
-    drainReads(h, true);
-    CloseHandle(toHandle(h));
-  }
+  while (!reads_.empty()) drainReads(reads_.front()->handle, true);
+  for (Handle h : openHandles_) CloseHandle(toHandle(h));
   for (EventHandle e : events_) CloseHandle(toHandle(e));
 }
 
@@ -336,10 +336,20 @@ void WinHidPlatform::drainReads(Handle handle, bool cancel) {
   if (cancel) CancelIo(toHandle(handle));
   for (auto& r : reads_) {
     if (r->handle != handle) continue;
+    // GetOverlappedResult(..., TRUE) with a bound: a driver that ignored the
+    // cancel must not hang the window.
+    for (int i = 0; i < kCancelWaitSteps && !HasOverlappedIoCompleted(&r->overlapped); ++i)
+      WaitForSingleObject(r->overlapped.hEvent, kCancelWaitStepMs);
     DWORD done = 0;
-    GetOverlappedResult(toHandle(handle), &r->overlapped, &done, TRUE);
+    if (HasOverlappedIoCompleted(&r->overlapped)) {
+      GetOverlappedResult(toHandle(handle), &r->overlapped, &done, FALSE);
+    } else {
+      // The system may still write into the record: it is never released.
+      (void)r.release();
+    }
   }
-  reads_.erase(std::remove_if(reads_.begin(), reads_.end(), [&](const auto& r) { return r->handle == handle; }),
+  reads_.erase(std::remove_if(reads_.begin(), reads_.end(),
+                              [&](const auto& r) { return !r || r->handle == handle; }),
                reads_.end());
   SetLastError(saved);
 }
