@@ -48,6 +48,24 @@ std::string getTempDir() {
 #endif
 }
 
+#ifdef _WIN32
+// Paths are in the system's ANSI code page. std::filesystem would read them
+// as such but hand them back as UTF-8, so the Windows branches stay with the
+// ANSI calls throughout.
+bool fileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool pathExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+static std::string parentFolder(const std::string& path) {
+  const auto pos = path.find_last_of("\\/");
+  return pos == std::string::npos ? std::string() : path.substr(0, pos);
+}
+#else
 bool fileExists(const std::string& path) {
   std::error_code ec;
   const auto st = fs::status(path, ec);
@@ -58,6 +76,7 @@ bool pathExists(const std::string& path) {
   std::error_code ec;
   return fs::exists(fs::status(path, ec));
 }
+#endif
 
 std::string getSpecialFolder(int folderId) {
   std::string result;
@@ -90,12 +109,13 @@ std::string programFolder() {
   std::string buffer(MAX_PATH, '\0');
   const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), MAX_PATH);
   buffer.resize(n);
+  return withSeparator(parentFolder(buffer));
 #else
   std::error_code ec;
   std::string buffer = fs::read_symlink("/proc/self/exe", ec).string();
   if (ec) return withSeparator(fs::current_path(ec).string());
-#endif
   return withSeparator(fs::path(buffer).parent_path().string());
+#endif
 }
 
 std::string readWholeFile(const std::string& path) {
@@ -123,17 +143,55 @@ std::string readFiletoString(ErrorHandler& errors, const std::string& path) {
 }
 
 void makeFolder(const std::string& path) {
+#ifdef _WIN32
+  if (!CreateDirectoryA(path.c_str(), nullptr)) {
+    const DWORD err = GetLastError();
+    if (err == ERROR_ALREADY_EXISTS && !fileExists(path)) return;
+    throw RuntimeError(err == ERROR_PATH_NOT_FOUND ? rt::PathNotFound
+                       : err == ERROR_ACCESS_DENIED ? rt::PermissionDenied
+                                                    : rt::PathFileAccessError);
+  }
+#else
   std::error_code ec;
   fs::create_directory(path, ec);
   if (ec) throw fileError(ec.value());
+#endif
 }
 
 void writeFileAtomic(const std::string& path, const std::string& content) {
+  static thread_local std::mt19937 rng{std::random_device{}()};
+#ifdef _WIN32
+  const std::string folder = parentFolder(path);
+  const std::string name = folder.empty() ? path : path.substr(folder.size() + 1);
+  const DWORD folderAttributes = GetFileAttributesA(folder.empty() ? "." : folder.c_str());
+  if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    throw RuntimeError(rt::PathNotFound);
+  // A read-only settings file is the user's way of saying "do not change";
+  // not every file system refuses to replace one.
+  const DWORD targetAttributes = GetFileAttributesA(path.c_str());
+  if (targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_READONLY))
+    throw RuntimeError(rt::PermissionDenied);
+  const std::string temp = (folder.empty() ? std::string() : folder + kPathSeparator) + "." + name + "." +
+                           std::to_string(rng() % 1000000) + ".tmp";
+  FILE* f = std::fopen(temp.c_str(), "wb");
+  if (!f) throw fileError(errno);
+  const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+  const int writeErr = errno;
+  const bool closed = std::fclose(f) == 0;
+  if (!ok || !closed) {
+    DeleteFileA(temp.c_str());
+    throw fileError(ok ? errno : writeErr);
+  }
+  if (!MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    const DWORD err = GetLastError();
+    DeleteFileA(temp.c_str());
+    throw RuntimeError(err == ERROR_ACCESS_DENIED ? rt::PermissionDenied : rt::PathFileAccessError);
+  }
+#else
   const fs::path target(path);
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) throw RuntimeError(rt::PathNotFound);
-  static thread_local std::mt19937 rng{std::random_device{}()};
   const auto tempName = [&] {
     std::string name(1, '.');
     name += target.filename().string();
@@ -143,22 +201,6 @@ void writeFileAtomic(const std::string& path, const std::string& content) {
     return folder / name;
   };
   fs::path temp = tempName();
-#ifdef _WIN32
-  FILE* f = std::fopen(temp.string().c_str(), "wb");
-  if (!f) throw fileError(errno);
-  const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-  const int writeErr = errno;
-  const bool closed = std::fclose(f) == 0;
-  if (!ok || !closed) {
-    fs::remove(temp, ec);
-    throw fileError(ok ? errno : writeErr);
-  }
-  if (!MoveFileExA(temp.string().c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    fs::remove(temp, ec);
-    throw RuntimeError(GetLastError() == ERROR_ACCESS_DENIED ? rt::PermissionDenied
-                                                             : rt::PathFileAccessError);
-  }
-#else
   // A read-only settings file is the user's way of saying "do not change".
   if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
     throw RuntimeError(rt::PermissionDenied);
