@@ -97,6 +97,7 @@ TEST(SimulatedHidTest, TheTraceListsReportsAndAnswersInTwoDigitHex) {
   std::ifstream in(path);
   std::stringstream text;
   text << in.rdbuf();
+  in.close();  // Windows refuses to remove an open file
   std::filesystem::remove(path);
   EXPECT_EQ(text.str(),
             "> 00 20 F5 01 00 00 00 00 00\n"
