@@ -27,7 +27,7 @@ struct Rig {
   std::unique_ptr<FrmMDI> window;
 
   explicit Rig(bool logging) {
-    setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     log.setClock([] { return std::string("10:00:00 PM"); });
     FrmMDIOptions options;
     options.programFolder = config.path().toStdString() + "/";
