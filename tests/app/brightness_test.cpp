@@ -51,43 +51,42 @@ TEST_F(BrightnessTest, StepsAreClampedByTheCommandRoutine) {
   }
 }
 
-TEST_F(BrightnessTest, TypedTextIsReducedToItsNumberAsItIsTyped) {
+TEST_F(BrightnessTest, EachTextReachingTheBoxIsAcceptedOrLeftForTheLeaveCheck) {
+  // What the box shows and what is requested after a text is typed or
+  // pasted; accepted texts are rewritten to their plain number at once.
+  struct Case { const char* text; const char* shown; int brightness; } cases[] = {
+      {"5x", "5", 5},          {"x", "0", 0},         {"-", "0", 0},        {"050", "50", 50},
+      {"1023.", "1023", 1023}, {"1023.6", "1023", 1023}, {"12.5", "12", 12}, {"13.5", "14", 14},
+      {"2000", "2000", 14},    {"-5", "-5", 14},      {"", "", 14},         {"   ", "   ", 14}};
   FrmMDI& w = at(100);
-  w.txtBrightness->setText("");
-  EXPECT_TRUE(sentValues().empty());
-  w.txtBrightness->setText("5");
-  w.txtBrightness->setText("5x");
-  EXPECT_EQ(w.txtBrightness->text(), "5");
-  EXPECT_EQ(w.brightness(), 5);
-  EXPECT_EQ(sentValues().back(), 5);
-
-  w.txtBrightness->setText("x");
-  EXPECT_EQ(w.txtBrightness->text(), "0");
-  w.txtBrightness->setText("-");
-  EXPECT_EQ(w.txtBrightness->text(), "0");
-  w.txtBrightness->setText("050");
-  EXPECT_EQ(w.txtBrightness->text(), "50");
+  for (const auto& c : cases) {
+    w.txtBrightness->setText(c.text);
+    EXPECT_EQ(w.txtBrightness->text().toStdString(), c.shown) << c.text;
+    EXPECT_EQ(w.brightness(), c.brightness) << c.text;
+  }
 }
 
-TEST_F(BrightnessTest, PastedValuesOutsideTheRangeWaitForTheLeaveCheck) {
+TEST_F(BrightnessTest, LeavingTheBoxChecksTheRange) {
   FrmMDI& w = at(100);
-  w.txtBrightness->setText("2000");
-  EXPECT_TRUE(sentValues().empty());
-  EXPECT_EQ(w.brightness(), 100);
-  EXPECT_EQ(w.txtBrightness->text(), "2000");
-  w.txtBrightness_LostFocus();
-  ASSERT_EQ(host.count("msgBox"), 1);
-  EXPECT_EQ(host.shown.back().title, "Range error");
-  EXPECT_EQ(host.shown.back().text, "The Brightness value must be a number in the range of 0 to 1023");
-  EXPECT_EQ(host.shown.back().buttons, mb::OkOnly);
-  EXPECT_TRUE(sentValues().empty());
-
-  for (const char* bad : {"-5", "", "   ", "1024", "-0.5"}) {
+  for (const char* bad : {"2000", "-5", "", "   ", "1024", "-0.5"}) {
     w.txtBrightness->setText(bad);
     w.txtBrightness_LostFocus();
   }
-  EXPECT_EQ(host.count("msgBox"), 6);
+  ASSERT_EQ(host.count("msgBox"), 6);
+  EXPECT_EQ(host.shown.back().title, "Range error");
+  EXPECT_EQ(host.shown.back().text, "The Brightness value must be a number in the range of 0 to 1023");
+  EXPECT_EQ(host.shown.back().buttons, mb::OkOnly);
   EXPECT_EQ(w.brightness(), 100);
+  EXPECT_TRUE(sentValues().empty());
+
+  // A valid value saves and sends again, though typing already sent it.
+  w.txtBrightness->setText("300");
+  clearSent();
+  const int before = writes();
+  w.txtBrightness_LostFocus();
+  EXPECT_EQ(writes() - before, 1);
+  EXPECT_EQ(sentValues(), (std::vector<int>{300}));
+  EXPECT_EQ(host.count("msgBox"), 6);
 }
 
 TEST_F(BrightnessTest, DigitByDigitSendsEachAcceptedValue) {
@@ -100,37 +99,15 @@ TEST_F(BrightnessTest, DigitByDigitSendsEachAcceptedValue) {
   EXPECT_EQ(sentValues(), (std::vector<int>{2, 20, 200}));
 }
 
-TEST_F(BrightnessTest, FractionsRoundHalvesToEvenAndClamp) {
-  FrmMDI& w = at(100);
-  w.txtBrightness->setText("1023.6");
-  EXPECT_EQ(w.txtBrightness->text(), "1023");
-  EXPECT_EQ(w.brightness(), 1023);
-  w.txtBrightness_LostFocus();
-  EXPECT_EQ(host.count("msgBox"), 0);
-  w.txtBrightness->setText("12.5");
-  EXPECT_EQ(w.brightness(), 12);
-  EXPECT_EQ(w.txtBrightness->text(), "12");
-  w.txtBrightness->setText("13.5");
-  EXPECT_EQ(w.brightness(), 14);
-}
-
-TEST_F(BrightnessTest, LeavingWithAValidValueSavesAndSendsAgain) {
-  FrmMDI& w = at(300);
-  w.txtBrightness_LostFocus();
-  EXPECT_EQ(writes(), 1);
-  EXPECT_EQ(sentValues(), (std::vector<int>{300}));
-}
-
-TEST_F(BrightnessTest, CommandBytesFollowTheWireFormat) {
+TEST_F(BrightnessTest, AClampedRequestGoesOutAsItsTwoBytes) {
   FrmMDI& w = at(100);
   w.setBrightness(1500);
   w.updateBrightness();
+  EXPECT_EQ(w.txtBrightness->text(), "1023");
   const auto& r = sim.received();
-  ASSERT_GE(r.size(), 2u);
-  // The last SetPanelValue of the nested chain carries 1023 = FF 03.
-  const auto it = std::find_if(r.rbegin(), r.rend(), [](const auto& v) { return v[1] == 0x20; });
+  const auto it = std::find_if(r.rbegin(), r.rend(), [](const auto& v) { return v[1] == cmd::SetPanelValue; });
+  ASSERT_NE(it, r.rend());
   EXPECT_EQ(*it, (std::vector<std::uint8_t>{0, 0x20, 0xFF, 0x03, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(r.back(), (std::vector<std::uint8_t>{0, 0x10, 0x03, 0x03, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(BrightnessTest, WithoutADimmerTheSearchIsLoggedAndTheMonitorStillRuns) {
