@@ -157,7 +157,7 @@ void SimulatedHid::useVirtualTime() {
 
 bool SimulatedHid::openTrace(const std::string& path) {
   if (trace_) std::fclose(trace_);
-  trace_ = std::fopen(path.c_str(), "a");
+  trace_ = std::fopen(path.c_str(), "ab");  // LF line ends on every system
   return trace_ != nullptr;
 }
 

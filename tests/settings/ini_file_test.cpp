@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/ini_test_files.h"
 #include "support/error_handler.h"
 #include "support/status_log.h"
+#include "testkit/files.h"
 #include "testkit/scripted_host.h"
 
 namespace kelvane {
@@ -43,9 +43,7 @@ TEST_F(IniFileTest, WriteSucceedsOnlyWhenTheFileWasWritten) {
     EXPECT_FALSE(writeINIFile(errors, store, {{"A", "2"}, {"B", "3"}})) << giveUp;
   }
   EXPECT_EQ(host.shown.back().title, "Error 75 in WriteINIFile");
-
-  // Retry after the user cleared the obstacle writes the file.
-  host.msgBox2Answers = {"Retry"};
+  host.msgBox2Answers = {"Retry"};  // after the user cleared the obstacle
   host.onShow = [&](const testkit::ShownBox&) { std::filesystem::remove(file); };
   EXPECT_TRUE(writeINIFile(errors, store, "A", "2"));
   EXPECT_EQ(readINIFile(errors, store, "A", ""), "2");

@@ -7,23 +7,17 @@ namespace {
 
 using namespace std::string_literals;
 
-TEST(Presets, AddEntriesAndWhatActsAsOne) {
+TEST(Presets, AddEntriesKeysAndStoredLists) {
   EXPECT_EQ(addEntryText(3), "** Add Binning Level **");
   for (int n = 1; n <= kSelectorCount; ++n) EXPECT_TRUE(isAddEntry(addEntryText(n)));
   for (const char* text : {"** Add", "** Addendum"}) EXPECT_TRUE(isAddEntry(text)) << text;
-  for (const char* text : {"** add Camera **", "**Add", "** Ad", " ** Add"})
-    EXPECT_FALSE(isAddEntry(text)) << text;
-}
+  for (const char* text : {"** add Camera **", "**Add", "** Ad", " ** Add"}) EXPECT_FALSE(isAddEntry(text)) << text;
 
-TEST(Presets, KeysAndStoredLists) {
-  EXPECT_EQ(durationKey(presetKey({"Refractor", "Mono", "2x2", "Red"})),
-            "Refractor|Mono|2x2|Red|Duration");
+  EXPECT_EQ(durationKey(presetKey({"Refractor", "Mono", "2x2", "Red"})), "Refractor|Mono|2x2|Red|Duration");
   EXPECT_EQ(presetKey({"Refractor", "", "2x2", "Red"}), "Refractor||2x2|Red|");
   using Names = std::vector<std::string>;
-  const std::pair<std::string, Names> lists[] = {{"1x1\t2x2\t3x3", {"1x1", "2x2", "3x3"}},
-                                                 {"\tA", {"", "A"}},
-                                                 {"A\t\tB\t", {"A", "", "B", ""}},
-                                                 {"", {}}};
+  const std::pair<std::string, Names> lists[] = {
+      {"1x1\t2x2\t3x3", {"1x1", "2x2", "3x3"}}, {"\tA", {"", "A"}}, {"A\t\tB\t", {"A", "", "B", ""}}, {"", {}}};
   for (const auto& [stored, names] : lists) {
     EXPECT_EQ(splitPresetList(stored), names) << stored;
     EXPECT_EQ(joinPresetList(names), stored);
@@ -31,11 +25,9 @@ TEST(Presets, KeysAndStoredLists) {
 }
 
 TEST(Presets, NamesTheFileCannotCarryAreRefused) {
-  for (const std::string& name :
-       {"Refractor"s, "  Mono  "s, "T\xC3\xA9lescope"s, "a[b]"s, "x;y"s, "** Add x"s})
+  for (const std::string& name : {"Refractor"s, "  Mono  "s, "T\xC3\xA9lescope"s, "a[b]"s, "x;y"s, "** Add x"s})
     EXPECT_EQ(nameProblem(name), "") << name;
-  for (const std::string& name :
-       {"a\tb"s, "a|b"s, "a=b"s, "a\rb"s, "a\nb"s, "a\0b"s, "[S]"s, ";c"s, " [x"s})
+  for (const std::string& name : {"a\tb"s, "a|b"s, "a=b"s, "a\rb"s, "a\nb"s, "a\0b"s, "[S]"s, ";c"s, " [x"s})
     EXPECT_NE(nameProblem(name), "") << name;
 }
 

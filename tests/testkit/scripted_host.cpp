@@ -2,47 +2,41 @@
 
 namespace kelvane::testkit {
 
-int ScriptedHost::msgBox(const std::string& text, int buttons, const std::string& title) {
-  ShownBox box{"msgBox", text, title, buttons, {}};
+namespace {
+template <class T>
+T next(std::deque<T>& answers, T otherwise) {
+  if (answers.empty()) return otherwise;
+  T a = std::move(answers.front());
+  answers.pop_front();
+  return a;
+}
+}  // namespace
+
+void ScriptedHost::record(const ShownBox& box) {
   shown.push_back(box);
   if (onShow) onShow(box);
-  if (!msgBoxAnswers.empty()) {
-    const int a = msgBoxAnswers.front();
-    msgBoxAnswers.pop_front();
-    return a;
-  }
-  return buttons == mb::YesNo ? mb::Yes : mb::Ok;
 }
 
-std::string ScriptedHost::inputBox(const std::string& prompt, const std::string& title,
-                                   const std::string&) {
-  ShownBox box{"inputBox", prompt, title, 0, {}};
-  shown.push_back(box);
-  if (onShow) onShow(box);
-  if (inputAnswers.empty()) return {};
-  std::string a = inputAnswers.front();
-  inputAnswers.pop_front();
-  return a;
+int ScriptedHost::msgBox(const std::string& text, int buttons, const std::string& title) {
+  record({"msgBox", text, title, buttons, {}});
+  return next(msgBoxAnswers, buttons == mb::YesNo ? mb::Yes : mb::Ok);
+}
+
+std::string ScriptedHost::inputBox(const std::string& prompt, const std::string& title, const std::string&) {
+  record({"inputBox", prompt, title, 0, {}});
+  return next(inputAnswers, std::string());
 }
 
 std::string ScriptedHost::msgBox2(const std::string& text, const std::string& buttonList,
                                   const std::string& title, int, bool& showAgain) {
-  ShownBox box{"msgBox2", text, title, 0, buttonList};
-  shown.push_back(box);
-  if (onShow) onShow(box);
+  record({"msgBox2", text, title, 0, buttonList});
   showAgain = true;
-  if (msgBox2Answers.empty()) return {};
-  std::string a = msgBox2Answers.front();
-  msgBox2Answers.pop_front();
-  return a;
+  return next(msgBox2Answers, std::string());
 }
 
 void ScriptedHost::doEvents() {
   ++doEventsCalls;
-  if (onDoEvents) {
-    auto f = onDoEvents;
-    f();
-  }
+  if (auto f = onDoEvents) f();  // a copy: the hook may replace itself
 }
 
 int ScriptedHost::count(const std::string& kind) const {

@@ -47,6 +47,9 @@ class ScriptedHost : public Host {
   void endProgram(int) override { ++endProgramCalls; }
 
   int count(const std::string& kind) const;
+
+ private:
+  void record(const ShownBox& box);
 };
 
 }  // namespace kelvane::testkit
