@@ -24,12 +24,6 @@ std::int32_t addStep(std::int32_t value, std::int32_t step) {
 }
 }  // namespace
 
-void FrmMDI::exchange(void (*encode)(CommandBytes&)) {
-  encode(link_.commandBytes);
-  link_.writeReport();
-  link_.readReport();
-}
-
 void FrmMDI::updateBrightness() {
   Trap trap(errors_, kModule, "UpdateBrightness");
   if (!trap([&] { brightness_ = clampBrightness(brightness_); })) return;
@@ -37,27 +31,9 @@ void FrmMDI::updateBrightness() {
   // runs a complete nested UpdateBrightness before this call goes on.
   if (!trap([&] { txtBrightness->setText(QString::number(brightness_)); })) return;
   if (!trap([&] { log_.message("Updating brightness to: " + brightnessText()); })) return;
-  if (!trap([&] {
-        if (!link_.deviceDetected) {
-          log_.message("Searching for panel");
-          link_.deviceDetected = link_.findTheHid();
-        }
-      }))
+  // The value sent is the box's, read back as a whole number.
+  if (!engine_.sendBrightness(trap, [this] { return toWholeNumber(valueOfText(brightnessText())); }))
     return;
-  if (link_.deviceDetected) {
-    std::int32_t value = 0;
-    if (!trap([&] { log_.message("Setting Panel Value"); })) return;
-    if (!trap([&] { value = toWholeNumber(valueOfText(brightnessText())); })) return;
-    if (!trap([&] { encodeSetPanelValue(link_.commandBytes, value); })) return;
-    if (!trap([&] {
-          link_.writeReport();
-          link_.readReport();
-        }))
-      return;
-    if (!trap([&] { host_.doEvents(); })) return;
-    if (!trap([&] { log_.message("Executing Panel Change"); })) return;
-    if (!trap([&] { exchange(encodeExecutePanelChange); })) return;
-  }
   trap([&] {
     // Enabling a running timer leaves its interval running.
     if (!TimerCheckPanel->isActive()) TimerCheckPanel->start();

@@ -1,5 +1,6 @@
 #include "app/frm_mdi.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFocusEvent>
@@ -45,13 +46,18 @@ FrmMDI::FrmMDI(Host& host, StatusLog& log, ErrorHandler& errors, HidPlatform& pl
       log_(log),
       errors_(errors),
       options_(std::move(options)),
-      link_(platform, log, errors),
+      engine_(platform, log, errors),
       help_(errors, host,
             HelpEnvironment{[this] { return options_.programFolder; }, [] { return getTempDir(); },
                             [](const std::string& path) { return isLocalFileSystemPath(path); }}) {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) dpi_ = screen->logicalDotsPerInchY();
   if (dpi_ <= 0) dpi_ = 96.0;
-  link_.readTimeoutMs = options_.readTimeoutMs;
+  engine_.link().readTimeoutMs = options_.readTimeoutMs;
+  engine_.setEventPass([this] { host_.doEvents(); });
+  // A burst of work ends when the event loop is about to wait: a dimmer that
+  // fell silent during it is searched for again on the next action.
+  if (auto* dispatcher = QAbstractEventDispatcher::instance())
+    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] { engine_.settle(); });
   buildControls();
   // Abort ends the program without the unload handling: the panel is turned
   // off if asked, but no settings are written on the way out.

@@ -17,6 +17,7 @@
 
 #include "app/vb_controls.h"
 #include "device/device_link.h"
+#include "panel/panel_engine.h"
 #include "settings/ini_store.h"
 #include "support/help_launcher.h"
 
@@ -87,7 +88,8 @@ class FrmMDI : public QWidget {
   HelpLauncher& helpLauncher() { return help_; }
   int windowHeightTwips() const { return heightTwips_; }
   bool stayOnTop() const { return stayOnTop_; }
-  DeviceLink& link() { return link_; }
+  DeviceLink& link() { return engine_.link(); }
+  PanelEngine& engine() { return engine_; }
   int settingsWrites() const { return settingsWrites_; }
 
   // Controls, named as the program names them.
@@ -123,8 +125,6 @@ class FrmMDI : public QWidget {
   void setWindowPos(bool topmost);
   std::string brightnessText() const;
   void setMonitorColours(bool moving);
-  void logAnswer(const std::vector<std::uint8_t>& answer);
-  void exchange(void (*encode)(CommandBytes&));
   void stepBrightness(const char* location, std::int32_t step);
   // The settings file's keys in section "Initialization".
   std::string readKey(const std::string& key, const std::string& defaultValue);
@@ -135,7 +135,7 @@ class FrmMDI : public QWidget {
   StatusLog& log_;
   ErrorHandler& errors_;
   FrmMDIOptions options_;
-  DeviceLink link_;
+  PanelEngine engine_;
   HelpLauncher help_;
   IniStore store_{std::string()};
 

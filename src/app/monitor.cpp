@@ -12,14 +12,7 @@ namespace kelvane {
 
 namespace {
 constexpr const char* kModule = "frmMDI";
-const char* const kMoving = " (Moving)";
-const char* const kStill = " (Still)";
 }  // namespace
-
-void FrmMDI::logAnswer(const std::vector<std::uint8_t>& answer) {
-  if (!log_.showStatus()) return;
-  for (std::size_t k = 1; k < answer.size(); ++k) log_.message("Result: " + hex2(answer[k]));
-}
 
 void FrmMDI::setMonitorColours(bool moving) {
   // Red with white text while the panel moves; green on the button face
@@ -37,46 +30,25 @@ void FrmMDI::timerCheckPanel_Timer() {
   // than stacking a second report of the same failure on top of it.
   if (errors_.dialogOpen()) return;
   Trap trap(errors_, kModule, "TimerCheckPanel_Timer");
-  std::int32_t panelValue = 0;
-  std::string motionState;
-  std::vector<std::uint8_t> answer;
-
-  if (!trap([&] { log_.message("Updating Panel Value"); })) return;
-  if (!link_.deviceDetected) return;
-  if (!trap([&] {
-        encodeReadPanelValue(link_.commandBytes);
-        link_.writeReport();
-        answer = link_.readReport();
-      }))
-    return;
-  if (!trap([&] { host_.doEvents(); })) return;
-  if (!trap([&] { logAnswer(answer); })) return;
-  if (!trap([&] { panelValue = panelValueOf(answer); })) return;
-  if (!trap([&] {
-        encodeReadMotion(link_.commandBytes);
-        link_.writeReport();
-        answer = link_.readReport();
-      }))
-    return;
-  if (!trap([&] { logAnswer(answer); })) return;
-  if (!trap([&] {
-        if (movingOf(answer)) {
-          motionState = kMoving;
-          return;
-        }
-        motionState = kStill;
-        if (valueOfText(brightnessText()) == static_cast<double>(panelValue)) {
-          TimerCheckPanel->stop();
-        } else {
-          motionState = kMoving;
-          log_.message(
-              "Panel stopped moving, but does not match current setting.  Moving to new position");
-          updateBrightness();
-        }
-      }))
-    return;
-  if (!trap([&] { setMonitorColours(motionState == kMoving); })) return;
-  trap([&] { lblStatus->setText(QString::number(panelValue)); });
+  const MonitorResult r =
+      engine_.monitorStep(trap, [this] { return valueOfText(brightnessText()); });
+  switch (r.outcome) {
+    case MonitorOutcome::Left:
+    case MonitorOutcome::NoDevice:
+      return;
+    case MonitorOutcome::AtRest:
+      TimerCheckPanel->stop();
+      break;
+    case MonitorOutcome::Mismatch:
+      if (!trap([&] { updateBrightness(); })) return;
+      break;
+    case MonitorOutcome::Moving:
+    case MonitorOutcome::Undecided:
+      break;
+  }
+  const bool moving = r.outcome == MonitorOutcome::Moving || r.outcome == MonitorOutcome::Mismatch;
+  if (!trap([&] { setMonitorColours(moving); })) return;
+  trap([&] { lblStatus->setText(QString::number(r.reading.value)); });
 }
 
 }  // namespace kelvane

@@ -24,7 +24,7 @@ bool FrmMDI::formLoad() {
   std::string productText;
   bool productFile = false;
 
-  if (!trap([&] { link_.dimmerVendorId = kDefaultVendorId; })) return false;
+  if (!trap([&] { engine_.link().dimmerVendorId = kDefaultVendorId; })) return false;
   if (!trap([&] {
         // The program's folder followed by "/productid.txt".
         const std::string path = withoutTrailingSeparator(options_.programFolder) + "/productid.txt";
@@ -33,8 +33,8 @@ bool FrmMDI::formLoad() {
       }))
     return false;
   if (!trap([&] {
-        link_.dimmerProductId = kDefaultProductId;
-        if (!productText.empty()) link_.dimmerProductId = toWholeNumber(valueOfText(productText));
+        engine_.link().dimmerProductId = kDefaultProductId;
+        if (!productText.empty()) engine_.link().dimmerProductId = toWholeNumber(valueOfText(productText));
       }))
     return false;
   if (!trap([&] { txtStatus->clear(); })) return false;
@@ -62,11 +62,17 @@ bool FrmMDI::formLoad() {
     return false;
   if (!trap([&] { help_.setStartupPath(); })) return false;
   if (!trap([&] { loading_ = false; })) return false;
-  if (!trap([&] {
-        if (!link_.deviceDetected) link_.deviceDetected = link_.findTheHid();
-      }))
-    return false;
-  if (!link_.deviceDetected) {
+  if (!engine_.search(trap)) return false;
+  if (!engine_.detected() && engine_.silent()) {
+    // Found, but it did not answer: say so and show the window; the next
+    // change searches again.
+    trap([&] {
+      host_.msgBox(
+          "The Lumetra Dimmer was found but does not answer.  Please check its power supply and "
+          "USB cable; the software tries again with your next change.",
+          mb::OkOnly, "");
+    });
+  } else if (!engine_.detected()) {
     trap([&] {
       host_.msgBox(
           "Unable to detect the Lumetra Dimmer.  Please make sure it is plugged into power and a USB "
@@ -79,13 +85,7 @@ bool FrmMDI::formLoad() {
     host_.endProgram(0);
     return false;
   }
-  if (!trap([&] { log_.message("Setting Step change"); })) return false;
-  if (!trap([&] {
-        encodeSetStepChange(link_.commandBytes);
-        link_.writeReport();
-        link_.readReport();
-      }))
-    return false;
+  if (!engine_.setStepChange(trap)) return false;
   if (!trap([&] { cmbPreset_Click(1); })) return false;
   return !errors_.ended();
 }
@@ -111,7 +111,7 @@ void FrmMDI::shutDown() {
         }
       }))
     return;
-  trap([&] { link_.closeHandles(); });
+  engine_.close(trap);
 }
 
 }  // namespace kelvane

@@ -327,6 +327,7 @@ std::vector<std::uint8_t> DeviceLink::readReport() {
           closeHid("CloseHandle (HIDHandle)");
           closeRead("CloseHandle (ReadHandle)");
           deviceDetected = false;
+          ++readTimeouts_;
         } else {
           log_.message("Readfile undefined error");
           // The handles stay open; the read must not outlive its buffer.

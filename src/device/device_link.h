@@ -44,6 +44,11 @@ class DeviceLink {
   // Waits at most readTimeoutMs for one input report; zeros after a time-out.
   std::vector<std::uint8_t> readReport();
 
+  // How many reads have run out their bound since the link was made; callers
+  // compare it before and after an exchange to learn that the dimmer fell
+  // silent.
+  std::uint32_t readTimeouts() const { return readTimeouts_; }
+
   bool hidHandleOpen() const { return hidHandleOpen_; }
   bool readHandleOpen() const { return readHandleOpen_; }
   HidPlatform& platform() { return platform_; }
@@ -71,6 +76,7 @@ class DeviceLink {
   ErrorHandler& errors_;
   bool hidHandleOpen_ = false;
   bool readHandleOpen_ = false;
+  std::uint32_t readTimeouts_ = 0;
 };
 
 }  // namespace kelvane

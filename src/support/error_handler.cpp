@@ -51,6 +51,7 @@ int ErrorHandler::errorProc(int number, const std::string& description,
                             const std::string& location, const std::string& moduleName,
                             int lineNumber) {
   if (ended_) return answer::None;
+  lastFailure_ = errorTitle(number, location) + ": " + description;
   if (depth_ >= kMaxDepth) {
     std::fprintf(stderr, "%s\n",
                  errorText(number, description, location, moduleName, lineNumber).c_str());

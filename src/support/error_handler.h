@@ -53,6 +53,10 @@ class ErrorHandler {
   // True once an Abort has asked the program to end.
   bool ended() const { return ended_; }
 
+  // The last failure reported, in one line ("Error 9 in Request: Subscript
+  // out of range"), for callers that answer someone other than a person.
+  const std::string& lastFailure() const { return lastFailure_; }
+
   Host& host() { return host_; }
   StatusLog& log() { return log_; }
 
@@ -60,6 +64,7 @@ class ErrorHandler {
   Host& host_;
   StatusLog& log_;
   std::function<void()> shutDown_;
+  std::string lastFailure_;
   int depth_ = 0;
   bool ended_ = false;
   bool shuttingDown_ = false;

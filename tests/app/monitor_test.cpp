@@ -77,21 +77,25 @@ TEST_F(MonitorTest, WithoutTheDimmerEachTickOnlyLogs) {
   EXPECT_TRUE(w.TimerCheckPanel->isActive());
 }
 
-TEST_F(MonitorTest, ALostDimmerCostsTwoBoundsThenTheSearchStarts) {
+TEST_F(MonitorTest, ALostDimmerCostsOneBoundAndNoSearchUntilIdle) {
   FrmMDI& w = restingAt(300, "300");
   w.setBrightness(300);
   sim.unplug();
   log.setShowStatus(true);
   const auto before = sim.now();
   w.timerCheckPanel_Timer();
-  // Both reads waited out their bound, the link was dropped, and the zeros
-  // read back made the tick ask for the panel again (not found).
-  EXPECT_GE(sim.now() - before, 2 * 50'000u);
+  // The first read waited out its bound and dropped the link; the zeros read
+  // back made the tick send again, which neither searched nor waited.
+  EXPECT_GE(sim.now() - before, 50'000u);
+  EXPECT_LT(sim.now() - before, 2 * 50'000u);
   EXPECT_FALSE(w.link().deviceDetected);
-  const std::string text = log.logText();
+  std::string text = log.logText();
   EXPECT_NE(text.find("Readfile timeout"), std::string::npos);
-  EXPECT_NE(text.find("Searching for panel"), std::string::npos);
+  EXPECT_EQ(text.find("Searching for panel"), std::string::npos);
   EXPECT_EQ(w.lblStatus->text(), "0");
+  w.engine().settle();
+  w.cmdBright1_Click();
+  EXPECT_NE(log.logText().find("Searching for panel"), std::string::npos);
 }
 
 TEST_F(MonitorTest, ShortAnswersGoToTheTrapAndIgnoreStillShowsZero) {
