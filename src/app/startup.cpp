@@ -74,7 +74,13 @@ bool FrmMDI::formLoad() {
     });
   } else if (!engine_.detected()) {
     trap([&] {
-      host_.msgBox(
+      if (engine_.busy())
+        host_.msgBox(
+            "The Lumetra Dimmer is in use by another program (another Kelvane window, a Kelvane "
+            "server or the INDI driver).  Please close that program, then restart the software.",
+            mb::OkOnly, "");
+      else
+        host_.msgBox(
           "Unable to detect the Lumetra Dimmer.  Please make sure it is plugged into power and a USB "
           "port on your computer, then restart the software.",
           mb::OkOnly, "");

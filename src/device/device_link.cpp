@@ -62,7 +62,7 @@ bool DeviceLink::findTheHid() {
   Guid guid;
   HidPlatform::DeviceInfoSet infoSet = kInvalidHandle;
 
-  if (!trap([&] { lastDevice = false; deviceDetected = false; })) return result;
+  if (!trap([&] { lastDevice = false; deviceDetected = false; dimmerBusy = false; })) return result;
   // Handles left open by a failed wait would be overwritten below and leak;
   // close them first so a discovery never leaves more than the dimmer's two.
   if (hidHandleOpen_ && !trap([&] { closeHid("CloseHandle (HIDHandle)"); })) return result;
@@ -151,7 +151,16 @@ bool DeviceLink::findTheHid() {
           // record; matching on those would "find" a device we cannot talk to.
           if (attributesOk && vendor == dimmerVendorId && product == dimmerProductId) {
             log_.message("  My device detected");
-            deviceDetected = true;
+            deviceDetected = platform_.claimExclusive(hidHandle);
+            if (!deviceDetected) {
+              // Another program drives it: leave it alone rather than
+              // interleave commands with it.
+              displayResultOfAPICall("ClaimExclusive");
+              log_.message("  The dimmer is in use by another program");
+              dimmerBusy = true;
+              lastDevice = true;
+              closeHid("CloseHandle");
+            }
           } else {
             deviceDetected = false;
             closeHid("CloseHandle");

@@ -63,6 +63,8 @@ class DeviceLink {
   HidPlatform::EventHandle readEvent = 0;
   std::int32_t dimmerVendorId = 0;
   std::int32_t dimmerProductId = 0;
+  // The last search found the dimmer, but another process owns it.
+  bool dimmerBusy = false;
   CommandBytes commandBytes{};
   // The bound of one read; 6000 ms in the program, shorter in tests.
   std::uint32_t readTimeoutMs = kReadTimeoutMs;

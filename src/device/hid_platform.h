@@ -71,6 +71,7 @@ inline constexpr std::uint32_t FileNotFound = 2;
 inline constexpr std::uint32_t AccessDenied = 5;
 inline constexpr std::uint32_t InvalidHandle = 6;
 inline constexpr std::uint32_t GenFailure = 31;
+inline constexpr std::uint32_t SharingViolation = 32;
 inline constexpr std::uint32_t InvalidParameter = 87;
 inline constexpr std::uint32_t InsufficientBuffer = 122;
 inline constexpr std::uint32_t NoMoreItems = 259;
@@ -108,6 +109,10 @@ class HidPlatform {
   virtual Handle createFile(const std::string& path, bool overlapped) = 0;
   // CloseHandle.
   virtual bool closeHandle(Handle handle) = 0;
+  // Claims the dimmer opened as `handle` for this process alone until the
+  // handle is closed; false when another process holds it (one owner per
+  // dimmer: two programs' commands must never interleave on it).
+  virtual bool claimExclusive(Handle /*handle*/) { return true; }
 
   // HidD_GetAttributes: fills vendor, product and version; leaves the record
   // untouched when it fails.

@@ -76,6 +76,7 @@ WinHidPlatform::~WinHidPlatform() {
   // able to complete into a released OVERLAPPED record.
   while (!reads_.empty()) drainReads(reads_.front()->handle, true);
   for (Handle h : openHandles_) CloseHandle(toHandle(h));
+  for (auto& claim : claims_) CloseHandle(static_cast<HANDLE>(claim.second));
   for (EventHandle e : events_) CloseHandle(toHandle(e));
 }
 
@@ -167,8 +168,39 @@ Handle WinHidPlatform::createFile(const std::string& path, bool overlapped) {
                          &sa, OPEN_EXISTING, overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
   captureLastError();
   const Handle result = fromHandle(h);
-  if (h != INVALID_HANDLE_VALUE) openHandles_.insert(result);
+  if (h != INVALID_HANDLE_VALUE) {
+    openHandles_.insert(result);
+    paths_[result] = path;
+  }
   return result;
+}
+
+bool WinHidPlatform::claimExclusive(Handle handle) {
+  // A named mutex per device path, in the global namespace so that a server
+  // in another session sees it too; the system removes it with the last
+  // handle, also when a holder is killed.
+  auto path = paths_.find(handle);
+  if (path == paths_.end()) {
+    lastError_ = ERROR_INVALID_HANDLE;
+    return false;
+  }
+  std::string name = "Kelvane.dimmer.";
+  for (char c : path->second) name += (c == '\\') ? '_' : c;
+  if (name.size() > MAX_PATH - 8) name.resize(MAX_PATH - 8);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str());
+  if (!mutex) mutex = CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str());
+  if (!mutex) {
+    captureLastError();
+    return false;
+  }
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    lastError_ = ERROR_SHARING_VIOLATION;
+    return false;
+  }
+  claims_[handle] = mutex;
+  lastError_ = ERROR_SUCCESS;
+  return true;
 }
 
 bool WinHidPlatform::closeHandle(Handle handle) {
@@ -177,7 +209,14 @@ bool WinHidPlatform::closeHandle(Handle handle) {
   drainReads(handle, true);
   const BOOL ok = CloseHandle(toHandle(handle));
   captureLastError();
-  if (ok) openHandles_.erase(handle);
+  if (ok) {
+    openHandles_.erase(handle);
+    paths_.erase(handle);
+    if (auto claim = claims_.find(handle); claim != claims_.end()) {
+      CloseHandle(static_cast<HANDLE>(claim->second));
+      claims_.erase(claim);
+    }
+  }
   return ok != FALSE;
 }
 

@@ -14,6 +14,7 @@
 // therefore cannot have its released memory written by a late completion.
 #include <cstdint>
 #include <memory>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -43,6 +44,7 @@ class WinHidPlatform final : public HidPlatform {
   bool destroyDeviceInfoList(DeviceInfoSet set) override;
   Handle createFile(const std::string& path, bool overlapped) override;
   bool closeHandle(Handle handle) override;
+  bool claimExclusive(Handle handle) override;
   bool getAttributes(Handle handle, HidAttributes& attributes) override;
   PreparsedData getPreparsedData(Handle handle) override;
   bool getCaps(PreparsedData data, HidCaps& caps) override;
@@ -70,6 +72,9 @@ class WinHidPlatform final : public HidPlatform {
 
   std::vector<std::unique_ptr<PendingRead>> reads_;
   std::set<Handle> openHandles_;
+  std::map<Handle, std::string> paths_;
+  // The named mutex that marks a claimed dimmer, per claiming handle.
+  std::map<Handle, void*> claims_;
   std::set<EventHandle> events_;
   std::uint32_t lastError_ = 0;
 };

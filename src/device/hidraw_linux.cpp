@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <linux/hid.h>
 #include <linux/hidraw.h>
 #include <poll.h>
@@ -143,6 +144,18 @@ Handle HidrawPlatform::createFile(const std::string& path, bool overlapped) {
 
 void HidrawPlatform::forgetReads(Handle handle) {
   std::erase_if(pending_, [&](const PendingRead& r) { return r.handle == handle; });
+}
+
+bool HidrawPlatform::claimExclusive(Handle handle) {
+  // An advisory lock on the node: every Kelvane front end takes it, and the
+  // kernel drops it with the descriptor, also when a holder is killed.
+  const int fd = toFd(handle);
+  if (fd < 0) return fail(EBADF);
+  int rc;
+  do rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  while (rc != 0 && errno == EINTR);
+  if (rc != 0) return fail(errno);
+  return succeed();
 }
 
 bool HidrawPlatform::closeHandle(Handle handle) {

@@ -36,6 +36,7 @@ class HidrawPlatform final : public HidPlatform {
   bool destroyDeviceInfoList(DeviceInfoSet set) override;
   Handle createFile(const std::string& path, bool overlapped) override;
   bool closeHandle(Handle handle) override;
+  bool claimExclusive(Handle handle) override;
   bool getAttributes(Handle handle, HidAttributes& attributes) override;
   PreparsedData getPreparsedData(Handle handle) override;
   bool getCaps(PreparsedData data, HidCaps& caps) override;

@@ -255,6 +255,15 @@ Handle SimulatedHid::createFile(const std::string& path, bool overlapped) {
   return kInvalidHandle;
 }
 
+bool SimulatedHid::claimExclusive(Handle handle) {
+  if (!handles_.count(handle)) {
+    lastError_ = syserr::InvalidHandle;
+    return false;
+  }
+  lastError_ = faults_.heldElsewhere ? syserr::SharingViolation : syserr::Success;
+  return !faults_.heldElsewhere;
+}
+
 bool SimulatedHid::closeHandle(Handle handle) {
   auto it = handles_.find(handle);
   if (it == handles_.end()) {
@@ -443,6 +452,9 @@ std::string SimulatedHid::formatMessage(std::uint32_t code, std::uint32_t maxCha
     case syserr::AccessDenied: text = "Access is denied."; break;
     case syserr::InvalidHandle: text = "The handle is invalid."; break;
     case syserr::GenFailure: text = "A device attached to the system is not functioning."; break;
+    case syserr::SharingViolation:
+      text = "The process cannot access the file because it is being used by another process.";
+      break;
     case syserr::InvalidParameter: text = "The parameter is incorrect."; break;
     case syserr::InsufficientBuffer: text = "The data area passed to a system call is too small."; break;
     case syserr::NoMoreItems: text = "No more data is available."; break;

@@ -63,6 +63,7 @@ struct SimFaults {
   std::uint32_t answerDelayMs = 0;           // answers arrive this late
   std::optional<std::size_t> answerLength;   // bytes of each answer actually delivered
   bool garbled = false;                      // answers carry scrambled bytes
+  bool heldElsewhere = false;                // another process owns the dimmer
 };
 
 class SimulatedHid final : public HidPlatform {
@@ -111,6 +112,7 @@ class SimulatedHid final : public HidPlatform {
   bool destroyDeviceInfoList(DeviceInfoSet set) override;
   Handle createFile(const std::string& path, bool overlapped) override;
   bool closeHandle(Handle handle) override;
+  bool claimExclusive(Handle handle) override;
   bool getAttributes(Handle handle, HidAttributes& attributes) override;
   PreparsedData getPreparsedData(Handle handle) override;
   bool getCaps(PreparsedData data, HidCaps& caps) override;

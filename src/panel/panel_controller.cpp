@@ -8,6 +8,9 @@ namespace kelvane {
 namespace {
 constexpr const char* kModule = "PanelController";
 constexpr const char* kNotFound = "dimmer not found: check that it is plugged into power and USB";
+constexpr const char* kBusy =
+    "the dimmer is in use by another program (a Kelvane window, server or INDI driver); close "
+    "that program first";
 constexpr const char* kSilent =
     "the dimmer stopped answering (no answer within the read time-out); it is searched for "
     "again on the next request";
@@ -40,7 +43,7 @@ bool PanelController::connect() {
     return false;
   }
   if (!engine_.detected()) {
-    fail(State::Disconnected, kNotFound);
+    fail(State::Disconnected, engine_.busy() ? kBusy : kNotFound);
     return false;
   }
   failure_.clear();
@@ -70,7 +73,7 @@ bool PanelController::request(std::int32_t value) {
     return false;
   }
   if (!engine_.detected()) {
-    fail(State::Disconnected, kNotFound);
+    fail(State::Disconnected, engine_.busy() ? kBusy : kNotFound);
     return false;
   }
   failure_.clear();

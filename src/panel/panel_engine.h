@@ -65,6 +65,8 @@ class PanelEngine {
   DeviceLink& link() { return link_; }
   const DeviceLink& link() const { return link_; }
   bool detected() const { return link_.deviceDetected; }
+  // The last search found the dimmer held by another process.
+  bool busy() const { return link_.dimmerBusy; }
 
   void setListener(PanelListener* listener) { listener_ = listener; }
   // One pass of the caller's event queue, run between the two exchanges of a

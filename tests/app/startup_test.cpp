@@ -73,6 +73,21 @@ TEST_F(StartupTest, NoDimmerEndsBeforeTheWindowWithNothingWritten) {
   EXPECT_EQ(w.settingsWrites(), 0);
 }
 
+TEST_F(StartupTest, ADimmerHeldElsewhereOrSilentIsNamedAsSuch) {
+  sim.faults().heldElsewhere = true;
+  EXPECT_FALSE(create().formLoad());
+  EXPECT_NE(host.shown.back().text.find("in use by another program"), std::string::npos);
+  EXPECT_EQ(sim.reportsReceived(), 0);
+  window.reset();
+  // A silent dimmer costs one read bound, is named, and the window appears.
+  sim.faults().heldElsewhere = false;
+  sim.faults().silent = true;
+  const auto before = sim.now();
+  EXPECT_TRUE(create().formLoad());
+  EXPECT_LT(sim.now() - before, 2 * 50'000u);
+  EXPECT_NE(host.shown.back().text.find("found but does not answer"), std::string::npos);
+}
+
 TEST_F(StartupTest, CloseWithTurnOffSendsZeroAndClosesBothHandles) {
   FrmMDI& w = started();
   ASSERT_EQ(w.chkTurnOff->value(), 1);

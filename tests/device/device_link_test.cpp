@@ -68,6 +68,7 @@ class SpyHid final : public HidPlatform {
     return r;
   }
   bool cancelIo(Handle h) override { return check(h), readPending = false, sim_.cancelIo(h); }
+  bool claimExclusive(Handle h) override { return sim_.claimExclusive(h); }
   std::uint32_t getLastError() override { return sim_.getLastError(); }
   std::string formatMessage(std::uint32_t c, std::uint32_t n) override { return sim_.formatMessage(c, n); }
 
@@ -354,6 +355,17 @@ TEST_F(LinkTest, AnUnpluggedDimmerIsFoundAgainAfterReplug) {
   EXPECT_EQ(exchange(cmd::ReadPanelValue), (Bytes{0, 0x21, 0xFF, 0x03, 0, 0, 0, 0, 0}));
   EXPECT_EQ(sim.openHandleCount(), 2);
   EXPECT_EQ(spy.staleUses, 0);
+}
+
+TEST_F(LinkTest, ADimmerHeldByAnotherProcessIsLeftAloneAndSaidSo) {
+  sim.faults().heldElsewhere = true;
+  EXPECT_FALSE(connect());
+  EXPECT_TRUE(link.dimmerBusy);
+  EXPECT_EQ(sim.openHandleCount(), 0);
+  EXPECT_EQ(sim.reportsReceived(), 0);
+  sim.faults().heldElsewhere = false;
+  EXPECT_TRUE(connect());
+  EXPECT_FALSE(link.dimmerBusy);
 }
 
 }  // namespace

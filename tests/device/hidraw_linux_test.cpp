@@ -152,5 +152,20 @@ TEST_F(FakeTree, OverlappedReadsCompleteInTheWaitAndCancelledOnesNeverTouchTheir
   platform.closeHandle(writer);
 }
 
+TEST_F(FakeTree, OneProcessOwnsTheDimmerUntilItClosesIt) {
+  // flock conflicts between open files even within one process, as it does
+  // between a window and a server.
+  const std::string node = (dev / "hidraw0").string();
+  testkit::putBytes(node, "");
+  HidrawPlatform other{sysfs.string(), dev.string()};
+  const Handle mine = platform.createFile(node, false), theirs = other.createFile(node, false);
+  EXPECT_TRUE(platform.claimExclusive(mine));
+  EXPECT_FALSE(other.claimExclusive(theirs));
+  EXPECT_EQ(other.getLastError(), static_cast<std::uint32_t>(EWOULDBLOCK));
+  platform.closeHandle(mine);
+  EXPECT_TRUE(other.claimExclusive(theirs));
+  other.closeHandle(theirs);
+}
+
 }  // namespace
 }  // namespace kelvane
