@@ -1,10 +1,9 @@
 #include "support/help_viewer_qt.h"
 
 #include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QString>
-#include <QStringList>
+
+#include "support/help_window_qt.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -38,24 +37,12 @@ bool openHelpViewer(const std::string& chmPath, int topic, std::string& error) {
   error = "The help viewer could not be started for the help file: " + chmPath;
   return false;
 #else
-  (void)topic;  // none of these viewers opens a topic by its number
-  static const char* const viewers[] = {"xchm", "kchmviewer", "uchmviewer", "okular"};
-  QString failed;
-  for (const char* name : viewers) {
-    const QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
-    if (program.isEmpty()) continue;
-    if (QProcess::startDetached(program, QStringList{QFileInfo(path).absoluteFilePath()})) return true;
-    if (failed.isEmpty()) failed = program;
-  }
-  if (!failed.isEmpty()) {
-    error = "The help viewer " + failed.toStdString() + " could not be started for: " + chmPath;
-    return false;
-  }
-  error =
-      "No viewer for compiled help (.chm) files is installed. Install xCHM or KchmViewer to read "
-      "the help: " +
-      chmPath;
-  return false;
+  HelpWindow& window = HelpWindow::instance();
+  if (!window.showTopic(QFileInfo(path).absoluteFilePath().toStdString(), topic, error)) return false;
+  window.show();
+  window.raise();
+  window.activateWindow();
+  return true;
 #endif
 }
 
