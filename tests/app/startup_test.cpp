@@ -2,6 +2,7 @@
 #include <QFile>
 
 #include "app/main_window_fixture.h"
+#include "device/device_access.h"
 #include "device/protocol.h"
 
 namespace kelvane::testkit {
@@ -56,6 +57,17 @@ TEST_F(StartupTest, ProductIdFileDecidesWhichDeviceIsTheDimmer) {
     }
     window.reset();
   }
+  // An installed program finds the file in its data folder, unless one
+  // lies beside it.
+  QTemporaryDir data;
+  options.dataFolder = data.path().toStdString();
+  std::ofstream(options.dataFolder + "/productid.txt") << "1";
+  for (const char* beside : {"", "-2607"}) {
+    QFile::remove(QString::fromStdString(programFolder() + "productid.txt"));
+    if (*beside) writeProgramFile("productid.txt", beside);
+    EXPECT_EQ(create().formLoad(), *beside != 0) << beside;
+    window.reset();
+  }
 }
 
 TEST_F(StartupTest, NoDimmerEndsBeforeTheWindowWithNothingWritten) {
@@ -71,6 +83,20 @@ TEST_F(StartupTest, NoDimmerEndsBeforeTheWindowWithNothingWritten) {
   // Closing afterwards does nothing more.
   w.formUnload();
   EXPECT_EQ(w.settingsWrites(), 0);
+}
+
+TEST_F(StartupTest, ADimmerClosedToThisUserIsNamedBeforeTheNotice) {
+  sim.unplug();
+  std::vector<std::pair<int, int>> asked;
+  options.deniedDimmerNodes = [&](std::uint16_t vendor, std::uint16_t product) {
+    asked.emplace_back(vendor, product);
+    return std::vector<std::string>{"/dev/hidraw7"};
+  };
+  EXPECT_FALSE(create().formLoad());
+  EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{0x04D8, 0xF5D1}}));
+  ASSERT_EQ(host.count("msgBox"), 2);
+  EXPECT_EQ(host.shown[0].text, deniedDimmerMessage({"/dev/hidraw7"}));
+  EXPECT_EQ(host.shown[1].text, kNotFound);
 }
 
 TEST_F(StartupTest, CloseWithTurnOffSendsZeroAndClosesBothHandles) {
