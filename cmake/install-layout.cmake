@@ -55,5 +55,7 @@ install(FILES ${PROJECT_BINARY_DIR}/data/${KELVANE_APP_ID}.metainfo.xml DESTINAT
 install(FILES ${icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES data/70-kelvane.rules DESTINATION lib/udev/rules.d)
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvane)
+# Debian looks for the licence under this name.
+install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvane RENAME copyright)
 
 include(cmake/package.cmake)
