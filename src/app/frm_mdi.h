@@ -16,7 +16,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-#include <string>
 
 #include "app/vb_controls.h"
 #include "device/device_link.h"
