@@ -1,5 +1,6 @@
 #include "support/help_viewer_qt.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QString>
 
@@ -39,6 +40,14 @@ bool openHelpViewer(const std::string& chmPath, int topic, std::string& error) {
 #else
   HelpWindow& window = HelpWindow::instance();
   if (!window.showTopic(QFileInfo(path).absoluteFilePath().toStdString(), topic, error)) return false;
+  // Asked from a modal dialog, the window must be modal too, or the dialog
+  // would block it; modality takes effect when a window is shown.
+  QWidget* modal = QApplication::activeModalWidget();
+  const Qt::WindowModality wanted = modal && modal != &window ? Qt::ApplicationModal : Qt::NonModal;
+  if (window.windowModality() != wanted) {
+    window.hide();
+    window.setWindowModality(wanted);
+  }
   window.show();
   window.raise();
   window.activateWindow();

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QRegularExpression>
 #include <QTreeWidget>
 
@@ -60,6 +62,13 @@ TEST(HelpWindow, ShowsTheTopicFollowsLinksAndGoesBackAndForward) {
   EXPECT_FALSE(openHelpViewer("/nonexistent/help/Kelvane.chm", 2100, error));
   EXPECT_EQ(error, "The help file was not found: /nonexistent/help/Kelvane.chm");
   EXPECT_EQ(w.browser()->source().path(), "/presets.htm");
+
+  // From a modal dialog (the error dialog's help) the window must not be blocked by it.
+  QDialog dialog;
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.show();
+  ASSERT_TRUE(openHelpViewer(KELVANE_BUILT_CHM, 0, error));
+  EXPECT_EQ(QApplication::activeModalWidget(), &w);
   w.close();
 }
 #endif
