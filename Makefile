@@ -3,7 +3,8 @@
 #   make test   install, build, run every test headless
 #   make asan   the same tests built with AddressSanitizer + UBSan
 #   make bench  build and run the benchmarks
-.PHONY: deps build run test test-native test-windows fuzz asan bench clean
+#   make package  the Debian package (build/default/kelvane_VERSION_ARCH.deb)
+.PHONY: deps build run test test-native test-windows fuzz asan bench package clean
 
 deps:
 	bash scripts/install-deps
@@ -35,6 +36,9 @@ asan: deps
 
 bench: build
 	./build/default/bench/kelvane_core_bench
+
+package: build
+	cd build/default && cpack -G DEB
 
 clean:
 	rm -rf build

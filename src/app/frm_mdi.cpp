@@ -49,7 +49,8 @@ FrmMDI::FrmMDI(Host& host, StatusLog& log, ErrorHandler& errors, HidPlatform& pl
       engine_(platform, log, errors),
       help_(errors, host,
             HelpEnvironment{[this] { return options_.programFolder; }, [] { return getTempDir(); },
-                            [](const std::string& path) { return isLocalFileSystemPath(path); }}) {
+                            [](const std::string& path) { return isLocalFileSystemPath(path); },
+                            [this] { return options_.dataFolder; }}) {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) dpi_ = screen->logicalDotsPerInchY();
   if (dpi_ <= 0) dpi_ = 96.0;
   engine_.link().readTimeoutMs = options_.readTimeoutMs;

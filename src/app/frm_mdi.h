@@ -12,8 +12,10 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/vb_controls.h"
 #include "device/device_link.h"
@@ -32,6 +34,12 @@ struct FrmMDIOptions {
   // The program's folder, with its trailing separator ("productid.txt" and
   // the help file live there).
   std::string programFolder;
+  // The installed data folder, looked at for "productid.txt" when the
+  // program's folder has none; empty for none.
+  std::string dataFolder;
+  // Dimmer nodes present but closed to this user (device_access.h); asked
+  // only when the dimmer is not found, and only on the system's HID bus.
+  std::function<std::vector<std::string>(std::uint16_t, std::uint16_t)> deniedDimmerNodes;
   // The bound of one report read.
   std::uint32_t readTimeoutMs = kReadTimeoutMs;
 };

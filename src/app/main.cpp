@@ -10,6 +10,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QKeySequence>
 #include <QShortcut>
 #include <cstdio>
@@ -17,6 +18,7 @@
 
 #include "app/frm_mdi.h"
 #include "app/qt_host.h"
+#include "device/device_access.h"
 #include "device/sim_hid.h"
 #include "support/error_handler.h"
 #include "support/file_helpers.h"
@@ -26,6 +28,9 @@
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kelvane"));
+  // Ties the window to its desktop entry (Wayland app id) and its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("com.lumetra.Kelvane"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.lumetra.Kelvane")));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Lumetra Kelvane flat-field panel dimmer"));
@@ -79,6 +84,10 @@ int main(int argc, char* argv[]) {
 
   FrmMDIOptions options;
   options.programFolder = programFolder();
+  options.dataFolder = installedDataFolder(options.programFolder);
+  if (!simulated) options.deniedDimmerNodes = [](std::uint16_t vendor, std::uint16_t product) {
+    return deniedDimmerNodes(vendor, product);
+  };
   FrmMDI window(host, log, errors, *platform, options);
   host.setOwner(&window);
   host.setHelpLauncher(&window.helpLauncher());

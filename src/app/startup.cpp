@@ -2,6 +2,7 @@
 #include <QPlainTextEdit>
 
 #include "app/frm_mdi.h"
+#include "device/device_access.h"
 #include "support/error_handler.h"
 #include "support/file_helpers.h"
 #include "support/host.h"
@@ -27,8 +28,12 @@ bool FrmMDI::formLoad() {
   if (!trap([&] { engine_.link().dimmerVendorId = kDefaultVendorId; })) return false;
   if (!trap([&] {
         // The program's folder followed by "/productid.txt".
-        const std::string path = withoutTrailingSeparator(options_.programFolder) + "/productid.txt";
+        std::string path = withoutTrailingSeparator(options_.programFolder) + "/productid.txt";
         productFile = fileExists(path);
+        if (!productFile && !options_.dataFolder.empty()) {
+          path = withoutTrailingSeparator(options_.dataFolder) + "/productid.txt";
+          productFile = fileExists(path);
+        }
         if (productFile) productText = readFiletoString(errors_, path);
       }))
     return false;
@@ -73,6 +78,15 @@ bool FrmMDI::formLoad() {
           mb::OkOnly, "");
     });
   } else if (!engine_.detected()) {
+    // A dimmer that is there but closed to this user is named first.
+    trap([&] {
+      if (!options_.deniedDimmerNodes) return;
+      const DeviceLink& link = engine_.link();
+      const std::string advice = deniedDimmerMessage(
+          options_.deniedDimmerNodes(static_cast<std::uint16_t>(link.dimmerVendorId),
+                                     static_cast<std::uint16_t>(link.dimmerProductId)));
+      if (!advice.empty()) host_.msgBox(advice, mb::OkOnly, "");
+    });
     trap([&] {
       if (engine_.busy())
         host_.msgBox(

@@ -118,6 +118,12 @@ std::string programFolder() {
 #endif
 }
 
+std::string installedDataFolder(const std::string& programFolder) {
+  fs::path folder(programFolder);
+  if (!folder.has_filename()) folder = folder.parent_path();  // the trailing separator
+  return withSeparator((folder.parent_path() / "share" / "kelvane").string());
+}
+
 std::string readWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {

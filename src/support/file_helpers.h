@@ -36,6 +36,10 @@ std::string getSpecialFolder(int folderId);
 // The folder this program was started from, with its trailing separator.
 std::string programFolder();
 
+// The data folder of an installed program: "<prefix>/share/kelvane/" for a
+// program in "<prefix>/bin/", with its trailing separator.
+std::string installedDataFolder(const std::string& programFolder);
+
 // The whole content of a file, one character per byte; empty (after the
 // "ReadFiletoString Error" message) when it does not exist.
 std::string readFiletoString(ErrorHandler& errors, const std::string& path);

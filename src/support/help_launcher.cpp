@@ -252,13 +252,23 @@ std::string copyHelpToTemp(const std::string& source, const std::string& tempFol
 
 HelpEnvironment HelpEnvironment::system() {
   return {[] { return kelvane::programFolder(); }, [] { return getTempDir(); },
-          [](const std::string& path) { return isLocalFileSystemPath(path); }};
+          [](const std::string& path) { return isLocalFileSystemPath(path); },
+          [] { return installedDataFolder(kelvane::programFolder()); }};
 }
 
 HelpLauncher::HelpLauncher(ErrorHandler& errors, Host& host, HelpEnvironment env)
     : errors_(errors), host_(host), env_(std::move(env)) {}
 
-void HelpLauncher::setStartupPath() { helpPath_ = helpFileBeside(env_.programFolder()); }
+std::string HelpLauncher::locateHelp(const std::string& programFolder) const {
+  std::string beside = helpFileBeside(programFolder);
+  if (!env_.dataFolder || fileExists(beside)) return beside;
+  const std::string data = env_.dataFolder();
+  if (data.empty()) return beside;
+  std::string installed = helpFileBeside(data);
+  return fileExists(installed) ? installed : beside;
+}
+
+void HelpLauncher::setStartupPath() { helpPath_ = locateHelp(env_.programFolder()); }
 
 bool HelpLauncher::validCHMPath(std::string& path) {
   bool result = false;
@@ -273,7 +283,7 @@ void HelpLauncher::setHelpPath() {
   Trap trap(errors_, kModule, "SetHelpPath");
   std::string folder;
   if (!trap([&] { folder = env_.programFolder(); })) return;
-  helpPath_ = helpFileBeside(folder);
+  if (!trap([&] { helpPath_ = locateHelp(folder); })) return;
   bool valid = true;
   if (!trap([&] { valid = validCHMPath(helpPath_); })) return;
   if (!valid) {

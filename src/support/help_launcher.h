@@ -18,6 +18,9 @@ struct HelpEnvironment {
   std::function<std::string()> tempFolder;  // GetTempDir: ends in a separator
   // True when a path lies on a local drive that the viewer can read from.
   std::function<bool(const std::string&)> isLocalPath;
+  // The installed data folder, where the help is looked for when the
+  // program's folder has none; may be unset.
+  std::function<std::string()> dataFolder;
 
   static HelpEnvironment system();
 };
@@ -44,7 +47,8 @@ class HelpLauncher {
  public:
   HelpLauncher(ErrorHandler& errors, Host& host, HelpEnvironment env = HelpEnvironment::system());
 
-  // HelpPath as start-up sets it: program folder + "help" + separator + file.
+  // HelpPath as start-up sets it: program folder + "help" + separator + file
+  // (the installed data folder's instead when only that one exists).
   void setStartupPath();
 
   // ValidCHMPath: trims blanks off path in place; false for a network path.
@@ -68,6 +72,7 @@ class HelpLauncher {
 
  private:
   int topicOf(const std::string& contextId);
+  std::string locateHelp(const std::string& programFolder) const;
 
   ErrorHandler& errors_;
   Host& host_;

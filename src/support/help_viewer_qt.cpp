@@ -1,10 +1,10 @@
 #include "support/help_viewer_qt.h"
 
+#include <QApplication>
 #include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QString>
-#include <QStringList>
+
+#include "support/help_window_qt.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -38,24 +38,20 @@ bool openHelpViewer(const std::string& chmPath, int topic, std::string& error) {
   error = "The help viewer could not be started for the help file: " + chmPath;
   return false;
 #else
-  (void)topic;  // none of these viewers opens a topic by its number
-  static const char* const viewers[] = {"xchm", "kchmviewer", "uchmviewer", "okular"};
-  QString failed;
-  for (const char* name : viewers) {
-    const QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
-    if (program.isEmpty()) continue;
-    if (QProcess::startDetached(program, QStringList{QFileInfo(path).absoluteFilePath()})) return true;
-    if (failed.isEmpty()) failed = program;
+  HelpWindow& window = HelpWindow::instance();
+  if (!window.showTopic(QFileInfo(path).absoluteFilePath().toStdString(), topic, error)) return false;
+  // Asked from a modal dialog, the window must be modal too, or the dialog
+  // would block it; modality takes effect when a window is shown.
+  QWidget* modal = QApplication::activeModalWidget();
+  const Qt::WindowModality wanted = modal && modal != &window ? Qt::ApplicationModal : Qt::NonModal;
+  if (window.windowModality() != wanted) {
+    window.hide();
+    window.setWindowModality(wanted);
   }
-  if (!failed.isEmpty()) {
-    error = "The help viewer " + failed.toStdString() + " could not be started for: " + chmPath;
-    return false;
-  }
-  error =
-      "No viewer for compiled help (.chm) files is installed. Install xCHM or KchmViewer to read "
-      "the help: " +
-      chmPath;
-  return false;
+  window.show();
+  window.raise();
+  window.activateWindow();
+  return true;
 #endif
 }
 

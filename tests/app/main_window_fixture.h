@@ -55,8 +55,9 @@ class MainWindowTest : public ::testing::Test {
     std::ofstream(programFolder() + name, std::ios::binary) << content;
   }
 
+  FrmMDIOptions options;  // create() fills in the folder and the read bound
+
   FrmMDI& create() {
-    FrmMDIOptions options;
     options.programFolder = programFolder();
     options.readTimeoutMs = 50;
     window = std::make_unique<FrmMDI>(host, log, errors, sim, options);

@@ -2,6 +2,7 @@
 #include <QFile>
 
 #include "app/main_window_fixture.h"
+#include "device/device_access.h"
 #include "device/protocol.h"
 
 namespace kelvane::testkit {
@@ -56,6 +57,13 @@ TEST_F(StartupTest, ProductIdFileDecidesWhichDeviceIsTheDimmer) {
     }
     window.reset();
   }
+  // An installed program reads the data folder's file unless one lies beside it.
+  QTemporaryDir data;
+  std::ofstream((options.dataFolder = data.path().toStdString()) + "/productid.txt") << "1";
+  writeProgramFile("productid.txt", "-2607");
+  EXPECT_TRUE(create().formLoad());
+  QFile::remove(QString::fromStdString(programFolder() + "productid.txt"));
+  EXPECT_FALSE(create().formLoad());
 }
 
 TEST_F(StartupTest, NoDimmerEndsBeforeTheWindowWithNothingWritten) {
@@ -86,6 +94,20 @@ TEST_F(StartupTest, ADimmerHeldElsewhereOrSilentIsNamedAsSuch) {
   EXPECT_TRUE(create().formLoad());
   EXPECT_LT(sim.now() - before, 2 * 50'000u);
   EXPECT_NE(host.shown.back().text.find("found but does not answer"), std::string::npos);
+}
+
+TEST_F(StartupTest, ADimmerClosedToThisUserIsNamedBeforeTheNotice) {
+  sim.unplug();
+  std::vector<std::pair<int, int>> asked;
+  options.deniedDimmerNodes = [&](std::uint16_t vendor, std::uint16_t product) {
+    asked.emplace_back(vendor, product);
+    return std::vector<std::string>{"/dev/hidraw7"};
+  };
+  EXPECT_FALSE(create().formLoad());
+  EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{0x04D8, 0xF5D1}}));
+  ASSERT_EQ(host.count("msgBox"), 2);
+  EXPECT_EQ(host.shown[0].text, deniedDimmerMessage({"/dev/hidraw7"}));
+  EXPECT_EQ(host.shown[1].text, kNotFound);
 }
 
 TEST_F(StartupTest, CloseWithTurnOffSendsZeroAndClosesBothHandles) {

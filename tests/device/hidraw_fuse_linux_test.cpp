@@ -16,11 +16,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
 
+#include "device/device_access.h"
 #include "device/device_link.h"
 #include "device/hidraw_linux.h"
 #include "device/sim_hid.h"
@@ -98,6 +100,7 @@ class FakeHidrawServer {
   }
 
   std::atomic<bool> silent{false};
+  std::atomic<bool> refuseOpen{false};  // every node: "permission denied"
 
  private:
   static FakeHidrawServer& self() { return *static_cast<FakeHidrawServer*>(fuse_get_context()->private_data); }
@@ -114,6 +117,7 @@ class FakeHidrawServer {
   }
   static int open(const char* path, fuse_file_info* fi) {
     if (find(path) < 0) return -ENOENT;
+    if (self().refuseOpen) return -EACCES;
     fi->fh = static_cast<std::uint64_t>(find(path));
     fi->direct_io = 1;  // every read and write reaches the node
     fi->nonseekable = 1;
@@ -204,6 +208,9 @@ struct HidrawFuse : ::testing::Test {
       fs::create_directories(sysfs / n.name);
       fs::create_directory_symlink(usb / "1.0/hid", sysfs / n.name / "device");
       if (n.version) testkit::putBytes(usb / "bcdDevice", std::to_string(n.version) + "\n");
+      char hidId[40];
+      std::snprintf(hidId, sizeof hidId, "HID_ID=0003:%08X:%08X\n", n.vendor, n.product);
+      testkit::putBytes(usb / "1.0/hid/uevent", std::string("DRIVER=hid-generic\n") + hidId);
     }
   }
   int lines(const std::string& text) const {
@@ -285,6 +292,19 @@ TEST_F(HidrawFuse, VanishedNodeIsALostLinkAndFoundAgainWhenItReturns) {
   ASSERT_TRUE(link.findTheHid());
   EXPECT_EQ(panelValueOf(exchange(encodeReadPanelValue)), 512);  // the dimmer kept its value
   EXPECT_EQ(openFdCount(), fdsBefore + 2);
+}
+
+TEST_F(HidrawFuse, ADimmerNodeClosedToThisUserIsNamedWithTheFix) {
+  const auto denied = [&] { return deniedDimmerNodes(0x04D8, 0xF5D1, sysfs.string(), dev.string()); };
+  EXPECT_TRUE(denied().empty());  // it opens
+
+  server.refuseOpen = true;  // the mouse too: only the dimmer's IDs count
+  EXPECT_FALSE(link.findTheHid());
+  ASSERT_EQ(denied(), std::vector<std::string>{(dev / "hidraw1").string()});
+  EXPECT_TRUE(deniedDimmerNodes(0x04D8, 0xF5D2, sysfs.string(), dev.string()).empty());
+  EXPECT_NE(deniedDimmerMessage(denied()).find("plugged in at " + (dev / "hidraw1").string() + ", but"),
+            std::string::npos);
+  EXPECT_EQ(deniedDimmerMessage({}), "");
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ struct HelpLauncherTest : ::testing::Test {
   std::string temp = root.path("temp") + "/";
   HelpLauncher help{errors, host,
                     {[this] { return program; }, [this] { return temp; },
-                     [this](const std::string& p) { return !p.starts_with(share.string()); }}};
+                     [this](const std::string& p) { return !p.starts_with(share.string()); }, {}}};
 
   void SetUp() override { fs::create_directories(root.dir / "temp"); }
 };
@@ -56,6 +56,24 @@ TEST_F(HelpLauncherTest, LocalProgramUsesTheFileBesideItAndContextsAreTopicNumbe
   std::string path = "  \\\\server\\share\\Kelvane.chm ";  // refused by its form
   EXPECT_FALSE(help.validCHMPath(path));
   EXPECT_EQ(path, "\\\\server\\share\\Kelvane.chm");
+}
+
+TEST_F(HelpLauncherTest, InstalledProgramFallsBackToItsDataFolder) {
+#ifndef _WIN32
+  EXPECT_EQ(installedDataFolder("/usr/bin/"), "/usr/share/kelvane/");
+  EXPECT_EQ(installedDataFolder("/usr/local/bin"), "/usr/local/share/kelvane/");
+#endif
+  const std::string bin = root.path("bin") + kPathSeparator, data = root.path("data") + kPathSeparator;
+  HelpLauncher installed{errors, host, {[&] { return bin; }, [this] { return temp; },
+                                        [](const std::string&) { return true; }, [&] { return data; }}};
+  const std::string sep(1, kPathSeparator), file = "help" + sep + "Kelvane.chm";
+  for (const auto& [present, expected] : {std::pair{"", bin}, {"data", data}, {"bin", bin}}) {
+    if (*present) putBytes(root.dir / present / "help" / "Kelvane.chm", "chm");
+    installed.setStartupPath();
+    EXPECT_EQ(installed.helpPath(), expected + file) << present;
+    installed.setHelpPath();
+    EXPECT_EQ(installed.helpPath(), expected + file) << present;
+  }
 }
 
 TEST_F(HelpLauncherTest, NetworkProgramGetsATemporaryCopyMissingFileOrNot) {

@@ -1,0 +1,61 @@
+# The installed program: binary, compiled help, desktop entry, AppStream
+# metadata, icons, the udev rule and the documents. Paths are relative to the
+# prefix, so /usr, /usr/local and DESTDIR all work; udev reads rules from both
+# /usr/lib/udev/rules.d and /usr/local/lib/udev/rules.d.
+include(GNUInstallDirs)
+
+set(KELVANE_APP_ID com.lumetra.Kelvane)
+set(KELVANE_DATA_SUBDIR ${CMAKE_INSTALL_DATADIR}/kelvane)
+
+# Compiled help, from the HTML sources in help/, beside the program in the
+# build tree (help/Kelvane.chm, where the program looks first).
+find_program(KELVANE_CHMCMD NAMES chmcmd-3.2.2 chmcmd)
+if(NOT KELVANE_CHMCMD)
+  message(FATAL_ERROR "chmcmd (Debian package fp-utils-3.2.2) is needed to compile the help; run scripts/install-deps")
+endif()
+file(GLOB KELVANE_HELP_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/help/*)
+set(KELVANE_CHM ${PROJECT_BINARY_DIR}/help/Kelvane.chm)
+set(help_work ${PROJECT_BINARY_DIR}/help-build)
+# chmcmd leaves scratch files beside the project and exits 0 on errors: it
+# works on a fresh copy, and a missing result fails the copy.
+add_custom_command(OUTPUT ${KELVANE_CHM}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${help_work}
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/help ${help_work}
+  COMMAND ${CMAKE_COMMAND} -E chdir ${help_work} ${KELVANE_CHMCMD} --verbosity 0 Kelvane.hhp
+  COMMAND ${CMAKE_COMMAND} -E copy ${help_work}/Kelvane.chm ${KELVANE_CHM}
+  DEPENDS ${KELVANE_HELP_SOURCES}
+  COMMENT "Compiling help/Kelvane.chm"
+  VERBATIM)
+add_custom_target(kelvane_help ALL DEPENDS ${KELVANE_CHM})
+add_dependencies(kelvane kelvane_help)
+
+find_program(KELVANE_RSVG_CONVERT rsvg-convert)
+if(NOT KELVANE_RSVG_CONVERT)
+  message(FATAL_ERROR "rsvg-convert (Debian package librsvg2-bin) is needed for the icons; run scripts/install-deps")
+endif()
+set(icon_svg ${PROJECT_SOURCE_DIR}/data/icons/${KELVANE_APP_ID}.svg)
+set(icon_pngs)
+foreach(size 48 128)
+  set(png ${PROJECT_BINARY_DIR}/icons/${size}x${size}/${KELVANE_APP_ID}.png)
+  add_custom_command(OUTPUT ${png}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/icons/${size}x${size}
+    COMMAND ${KELVANE_RSVG_CONVERT} -w ${size} -h ${size} -o ${png} ${icon_svg}
+    DEPENDS ${icon_svg} VERBATIM)
+  list(APPEND icon_pngs ${png})
+  install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+add_custom_target(kelvane_icons ALL DEPENDS ${icon_pngs})
+
+configure_file(data/${KELVANE_APP_ID}.metainfo.xml.in ${PROJECT_BINARY_DIR}/data/${KELVANE_APP_ID}.metainfo.xml @ONLY)
+
+install(TARGETS kelvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${KELVANE_CHM} DESTINATION ${KELVANE_DATA_SUBDIR}/help)
+install(FILES data/${KELVANE_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_BINARY_DIR}/data/${KELVANE_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES data/70-kelvane.rules DESTINATION lib/udev/rules.d)
+install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvane)
+# Debian looks for the licence under this name.
+install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvane RENAME copyright)
+
+include(cmake/package.cmake)
