@@ -67,6 +67,7 @@ class KelvaneDriver final : public INDI::DefaultDevice, public INDI::LightBoxInt
   // until the wheel's filter names arrive the property does not exist, and a
   // configuration saved meanwhile must not drop them.
   std::string storedFilterIntensities_;
+  int filterSlot_ = 0;  // the wheel's slot last seen at rest, from 1
 };
 
 KelvaneDriver::KelvaneDriver()
@@ -297,6 +298,21 @@ bool KelvaneDriver::ISNewSwitch(const char* dev, const char* name, ISState* stat
 }
 
 bool KelvaneDriver::ISSnoopDevice(XMLEle* root) {
+  // Every client that connects makes the wheel define its slot again, and
+  // the light-box interface would apply the preset each time, undoing a
+  // brightness set since: only a slot the wheel has newly reached counts.
+  if (std::strcmp(findXMLAttValu(root, "name"), "FILTER_SLOT") == 0 &&
+      std::strcmp(tagXMLEle(root), "delProperty") != 0) {
+    const char* slotState = findXMLAttValu(root, "state");
+    if (std::strcmp(slotState, "Ok") == 0 || std::strcmp(slotState, "Idle") == 0) {
+      for (XMLEle* ep = nextXMLEle(root, 1); ep != nullptr; ep = nextXMLEle(root, 0)) {
+        if (std::strcmp(findXMLAttValu(ep, "name"), "FILTER_SLOT_VALUE") != 0) continue;
+        const int slot = std::atoi(pcdataXMLEle(ep));
+        if (slot == filterSlot_) return INDI::DefaultDevice::ISSnoopDevice(root);
+        filterSlot_ = slot;
+      }
+    }
+  }
   snoopLightBox(root);
   return INDI::DefaultDevice::ISSnoopDevice(root);
 }
