@@ -166,8 +166,13 @@ bool KelvaneDriver::Connect() {
     return false;
   }
   LOG_INFO(isSimulation() ? "Connected to the simulated dimmer." : "Connected to the dimmer.");
-  LightIntensityNP.s = IPS_IDLE;
-  LightSP.s = IPS_IDLE;
+  // Shown by updateProperties, which defines the properties next.
+  const LightBoxView& panel = box_.atConnect();
+  LightIntensityN[0].value = panel.value;
+  LightIntensityNP.s = IPS_OK;
+  LightS[FLAT_LIGHT_ON].s = panel.value > 0 ? ISS_ON : ISS_OFF;
+  LightS[FLAT_LIGHT_OFF].s = panel.value > 0 ? ISS_OFF : ISS_ON;
+  LightSP.s = IPS_OK;
   // Ask the wheel again: its filter names come back and with them the
   // per-filter intensities a disconnect removed.
   if (ActiveDeviceT[0].text != nullptr && ActiveDeviceT[0].text[0] != '\0') {

@@ -1,7 +1,5 @@
 #include "indi/light_box.h"
 
-#include <cmath>
-
 #include "device/hidraw_linux.h"
 #include "device/protocol.h"
 #include "device/sim_hid.h"
@@ -103,11 +101,28 @@ std::string LightBox::connect(bool simulation) {
     why = controller_->failure();
   } else if (!engine_->setStepChange(trap) || trap.left()) {
     why = errors_.lastFailure();
-  } else if (engine_->silent()) {
-    why = kSilentAtConnect;
+  } else if (engine_->silent() || !readPanel(trap)) {
+    why = trap.left() ? errors_.lastFailure() : kSilentAtConnect;
   }
   if (!why.empty()) disconnect();
   return why;
+}
+
+bool LightBox::readPanel(Trap& trap) {
+  DeviceLink& link = engine_->link();
+  const std::uint32_t timeouts = link.readTimeouts();
+  std::vector<std::uint8_t> answer;
+  if (!trap([&] {
+        encodeReadPanelValue(link.commandBytes);
+        link.writeReport();
+        answer = link.readReport();
+      }))
+    return false;
+  if (link.readTimeouts() != timeouts) return false;
+  atConnect_ = {LightBoxView::Phase::AtRest, panelValueOf(answer), ""};
+  // A lit panel is the last non-zero brightness there is.
+  if (atConnect_.value > 0) lastLit_ = atConnect_.value;
+  return true;
 }
 
 void LightBox::disconnect() {

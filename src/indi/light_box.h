@@ -49,6 +49,8 @@ class LightBox {
   std::string connect(bool simulation);
   void disconnect();
   bool connected() const { return controller_ != nullptr; }
+  // What the panel held when connect() opened it.
+  const LightBoxView& atConnect() const { return atConnect_; }
 
   // Why a brightness from a client is refused ("" when it is not): outside
   // 0..1023 nothing is sent and the old value stays.
@@ -75,6 +77,9 @@ class LightBox {
   class DriverHost;
   SimulatedHid& simulator();
   LightBoxView viewAfterAction(bool sent);
+  // One ReadPanelValue, as the monitor asks it; false when the dimmer did
+  // not answer.
+  bool readPanel(Trap& trap);
 
   Sinks sinks_;
   std::unique_ptr<DriverHost> host_;
@@ -85,6 +90,7 @@ class LightBox {
   std::unique_ptr<PanelEngine> engine_;
   std::unique_ptr<PanelController> controller_;
   std::optional<std::int32_t> lastLit_;
+  LightBoxView atConnect_;
 };
 
 }  // namespace kelvane

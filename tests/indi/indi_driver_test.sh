@@ -120,6 +120,14 @@ faults)
     restsAt "${fault#*:}"
   done
   [ "$(messages | grep -c "stopped answering")" = 2 ] || fail "silence and unplug not both reported"
+  # A connection shows what the panel holds, not the request that failed.
+  put "Kelvane.SIMULATED_FAULTS.SIM_UNPLUGGED=On"
+  put "Kelvane.FLAT_LIGHT_INTENSITY.FLAT_LIGHT_INTENSITY_VALUE=500"
+  holds "$state==3 && $intensity==500"
+  put "Kelvane.SIMULATED_FAULTS.SIM_UNPLUGGED=Off"
+  put "Kelvane.CONNECTION.DISCONNECT=On"
+  connect
+  restsAt 320
   ;;
 *) fail "unknown case" ;;
 esac
