@@ -219,18 +219,13 @@ void KelvaneDriver::TimerHit() {
 
 bool KelvaneDriver::ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) {
   if (mine(dev) && std::strcmp(name, LightIntensityNP.name) == 0) {
-    INumber* element = nullptr;
-    double value = 0;
-    for (int i = 0; i < n; ++i) {
-      if (std::strcmp(names[i], LightIntensityN[0].name) == 0) {
-        element = &LightIntensityN[0];
-        value = values[i];
-      }
-    }
-    if (element == nullptr) return false;
-    const std::string refusal = LightBox::refusal(value);
+    const double* value = nullptr;
+    for (int i = 0; i < n; ++i)
+      if (std::strcmp(names[i], LightIntensityN[0].name) == 0) value = &values[i];
+    if (value == nullptr) return false;
+    const std::string refusal = LightBox::refusal(*value);
     if (!refusal.empty()) {
-      LOGF_ERROR("%s", refusal.c_str());
+      LOGF_ERROR("%s.", refusal.c_str());
       // A move under way goes on; otherwise the refusal shows, the value stays.
       if (!box_.watching()) LightIntensityNP.s = IPS_ALERT;
       IDSetNumber(&LightIntensityNP, nullptr);
@@ -240,7 +235,7 @@ bool KelvaneDriver::ISNewNumber(const char* dev, const char* name, double values
       LOG_ERROR("Connect to the dimmer first.");
       return true;
     }
-    show(box_.request(value));
+    show(box_.request(*value));
     return true;
   }
   if (mine(dev) && std::strcmp(name, kFilterIntensityName) == 0) {
@@ -326,7 +321,7 @@ bool KelvaneDriver::SetLightBoxBrightness(uint16_t value) {
   if (!isConnected()) return false;
   const std::string refusal = LightBox::refusal(value);
   if (!refusal.empty()) {
-    LOGF_ERROR("%s", refusal.c_str());
+    LOGF_ERROR("%s.", refusal.c_str());
     return false;
   }
   LOGF_INFO("Filter preset: brightness %u.", static_cast<unsigned>(value));
