@@ -96,7 +96,9 @@ void PanelController::tick() {
     case MonitorOutcome::Undecided:
       return;
     case MonitorOutcome::AtRest:
-      state_ = State::AtRest;
+      // Zeros from a dimmer that fell silent on the way to 0 are no rest.
+      if (engine_.silent() || !engine_.detected()) fail(State::Lost, kSilent);
+      else state_ = State::AtRest;
       return;
     case MonitorOutcome::Mismatch:
       if (engine_.silent() || !engine_.detected()) {

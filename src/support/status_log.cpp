@@ -25,6 +25,10 @@ StatusLog::StatusLog() : clock_(localTimeOfDay) {}
 
 void StatusLog::message(const std::string& text) {
   if (!showStatus_) return;
+  if (lineSink_) {
+    lineSink_(text);
+    return;
+  }
   const auto record = [&] {
     std::string line = clock_();
     line.reserve(line.size() + text.size() + 4);

@@ -32,6 +32,11 @@ class StatusLog {
   // Receives the first kViewLimit characters of LogText whenever it changed.
   void setViewSink(std::function<void(const std::string&)> sink) { viewSink_ = std::move(sink); }
 
+  // Receives the text of each line as it is recorded, instead of keeping it:
+  // a program with a log of its own (the INDI driver) hands the lines there
+  // and keeps none, however long it runs.
+  void setLineSink(std::function<void(const std::string&)> sink) { lineSink_ = std::move(sink); }
+
   // Supplies the local time of day in the system's format.
   void setClock(std::function<std::string()> clock) { clock_ = std::move(clock); }
 
@@ -56,6 +61,7 @@ class StatusLog {
   std::size_t totalSize_ = 0;
   std::string filePath_;
   std::function<void(const std::string&)> viewSink_;
+  std::function<void(const std::string&)> lineSink_;
   std::function<std::string()> clock_;
   ErrorHandler* errors_ = nullptr;
 };
