@@ -1,4 +1,6 @@
 // The brightness chains: what a step or a typed text saves and sends.
+#include <qpa/qwindowsysteminterface.h>
+
 #include "app/main_window_fixture.h"
 #include "device/protocol.h"
 
@@ -87,6 +89,49 @@ TEST_F(BrightnessTest, LeavingTheBoxChecksTheRange) {
   EXPECT_EQ(writes() - before, 1);
   EXPECT_EQ(sentValues(), (std::vector<int>{300}));
   EXPECT_EQ(host.count("msgBox"), 6);
+}
+
+// A press and its release queued together, as a tap, a remote desktop or an
+// automation tool delivers them.
+void tap(QWidget* target) {
+  QWidget* top = target->window();
+  const QPointF centre(target->rect().center());
+  for (const bool press : {true, false}) {
+    QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+        top->windowHandle(), target->mapTo(top, centre), target->mapToGlobal(centre),
+        press ? Qt::LeftButton : Qt::NoButton, Qt::LeftButton,
+        press ? QEvent::MouseButtonPress : QEvent::MouseButtonRelease);
+  }
+  QCoreApplication::processEvents();
+}
+
+TEST_F(BrightnessTest, ATapRightAfterTypingLeavesTheBoxAndThenClicks) {
+  struct Case { const char* name; QWidget* (*control)(FrmMDI&); int brightness; int turnOff; std::size_t help; };
+  const Case cases[] = {
+      {"++", [](FrmMDI& w) -> QWidget* { return w.cmdBright2; }, 350, 1, 0},
+      {"-", [](FrmMDI& w) -> QWidget* { return w.cmdDim1; }, 299, 1, 0},
+      {"help", [](FrmMDI& w) -> QWidget* { return w.cmdHelp; }, 300, 1, 1},
+      {"turn off", [](FrmMDI& w) -> QWidget* { return w.chkTurnOff; }, 300, 0, 0}};
+  for (const auto& c : cases) {
+    host.helpRequests.clear();
+    FrmMDI& w = at(100);
+    w.show();
+    QApplication::setActiveWindow(&w);
+    w.txtBrightness->setFocus();
+    QApplication::processEvents();
+    w.txtBrightness->setText("300");
+    clearSent();
+    const int before = writes();
+    tap(c.control(w));
+    EXPECT_EQ(w.brightness(), c.brightness) << c.name;
+    EXPECT_EQ(w.chkTurnOff->value(), c.turnOff) << c.name;
+    EXPECT_EQ(host.helpRequests.size(), c.help) << c.name;
+    // The leave handler saved and sent before the click did anything.
+    ASSERT_FALSE(sentValues().empty()) << c.name;
+    EXPECT_EQ(sentValues().front(), 300) << c.name;
+    EXPECT_GE(writes() - before, 1) << c.name;
+    window.reset();
+  }
 }
 
 TEST_F(BrightnessTest, DigitByDigitSendsEachAcceptedValue) {
