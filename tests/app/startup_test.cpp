@@ -100,6 +100,18 @@ TEST_F(StartupTest, CloseWithoutTurnOffLeavesThePanelAlone) {
   EXPECT_EQ(sim.openHandleCount(), 0);
 }
 
+TEST_F(StartupTest, AFailureLeavesStartUpAndOnlyAbortKeepsTheWindowFromAppearing) {
+  std::ofstream(appData().substr(0, appData().size() - 1)) << "a file where the folder belongs";
+  for (const auto& [answer, shown] : {std::pair{"", true}, {"Abort", false}}) {
+    host.msgBox2Answers = {answer};  // "": the dialog closed from its title bar
+    FrmMDI& w = create();
+    EXPECT_EQ(w.formLoad(), shown) << answer;
+    EXPECT_EQ(host.shown.back().title, "Error 75 in Form_Load");
+    EXPECT_EQ(host.endProgramCalls, shown ? 0 : 1);
+    window.reset();
+  }
+}
+
 class AbortTest : public MainWindowTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(AbortTest, RunsShutDownAndEndsWithoutWritingSettings) {
