@@ -105,7 +105,7 @@ class FrmMDI : public QWidget {
   VbCheckBox* chkKeeponTop = nullptr;
   VbCheckBox* chkTurnOff = nullptr;
   QPushButton* cmdHelp = nullptr;
-  QGroupBox* fraPreset = nullptr;
+  VbFrame* fraPreset = nullptr;
   std::array<VbComboBox*, 5> cmbPreset{};         // 1..4
   std::array<QPushButton*, 5> cmdDeletePreset{};  // 1..4
   QPlainTextEdit* txtStatus = nullptr;
@@ -115,6 +115,7 @@ class FrmMDI : public QWidget {
   int twipsToPixels(double twips) const;
 
  protected:
+  bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -122,6 +123,7 @@ class FrmMDI : public QWidget {
   void buildControls();
   void place(QWidget* w, int left, int top, int width, int height);
   void setWindowHeightTwips(int twips);
+  void applyOuterHeight();
   void setWindowPos(bool topmost);
   std::string brightnessText() const;
   void setMonitorColours(bool moving);

@@ -1,4 +1,5 @@
 // Window options and the status view toggle.
+#include <QImage>
 #include <QKeyEvent>
 
 #include "app/main_window_fixture.h"
@@ -20,6 +21,9 @@ TEST_F(OptionsTest, AltDTogglesTheStatusViewOnlyWithAltAlone) {
   w.txtBrightness->setFocus();
   QApplication::processEvents();
   QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &w;
+  // The outer height, title bar and borders included, once the frame is known.
+  const auto outerHeight = [&] { return w.frameGeometry().height(); };
+  EXPECT_EQ(outerHeight(), w.twipsToPixels(FrmMDI::kHeightClosed));
 
   for (auto modifiers : {Qt::KeyboardModifiers(Qt::NoModifier), Qt::ControlModifier | Qt::AltModifier,
                          Qt::ShiftModifier | Qt::AltModifier}) {
@@ -31,19 +35,36 @@ TEST_F(OptionsTest, AltDTogglesTheStatusViewOnlyWithAltAlone) {
 
   release(target, Qt::Key_D, Qt::AltModifier);
   EXPECT_TRUE(log.showStatus());
-  EXPECT_EQ(w.windowHeightTwips(), FrmMDI::kHeightOpen);
+  EXPECT_EQ(outerHeight(), w.twipsToPixels(FrmMDI::kHeightOpen));
+  EXPECT_TRUE(w.txtStatus->isVisible());
   log.message("first");
   log.flush();
 
   release(target, Qt::Key_D, Qt::AltModifier);
   EXPECT_FALSE(log.showStatus());
-  EXPECT_EQ(w.windowHeightTwips(), FrmMDI::kHeightClosed);
+  EXPECT_EQ(outerHeight(), w.twipsToPixels(FrmMDI::kHeightClosed));
+  EXPECT_FALSE(w.txtStatus->isVisible());
   log.message("dropped while closed");
 
   release(target, Qt::Key_D, Qt::AltModifier);
   log.message("second");
   log.flush();
   EXPECT_EQ(w.txtStatus->toPlainText().toStdString(), "10:00:00: second\n10:00:00: first\n");
+}
+
+TEST_F(OptionsTest, ThePresetFrameDrawsNothingWhereItsRowCaptionsSit) {
+  FrmMDI& w = started();
+  const QColor unpainted(Qt::magenta);
+  QImage frame(w.fraPreset->size(), QImage::Format_RGB32);
+  frame.fill(unpainted);
+  w.fraPreset->render(&frame, QPoint(), QRegion(), QWidget::RenderFlags());  // the frame alone
+  for (int n = 2; n <= 5; ++n) {
+    const QLabel* label = w.Label[static_cast<std::size_t>(n)];
+    const QRect place = label->geometry();
+    for (int y = place.top(); y <= place.bottom(); ++y)
+      for (int x = place.left(); x <= place.right(); ++x)
+        ASSERT_EQ(frame.pixelColor(x, y), unpainted) << label->text().toStdString() << " " << x << "," << y;
+  }
 }
 
 TEST_F(OptionsTest, TogglingAnOptionSavesAndSendsTheBrightnessAgain) {
