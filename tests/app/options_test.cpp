@@ -21,29 +21,26 @@ TEST_F(OptionsTest, AltDTogglesTheStatusViewOnlyWithAltAlone) {
   w.txtBrightness->setFocus();
   QApplication::processEvents();
   QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &w;
-  // The outer height, title bar and borders included, once the frame is known.
-  const auto outerHeight = [&] { return w.frameGeometry().height(); };
-  EXPECT_EQ(outerHeight(), w.twipsToPixels(FrmMDI::kHeightClosed));
+  // Logging, the outer height (title bar and borders included, once the
+  // frame is known) and the view's visibility.
+  const auto state = [&] { return std::tuple(log.showStatus(), w.frameGeometry().height(), w.txtStatus->isVisible()); };
+  const auto closed = std::tuple(false, w.twipsToPixels(FrmMDI::kHeightClosed), false);
+  EXPECT_EQ(state(), closed);
 
   for (auto modifiers : {Qt::KeyboardModifiers(Qt::NoModifier), Qt::ControlModifier | Qt::AltModifier,
                          Qt::ShiftModifier | Qt::AltModifier}) {
     release(target, Qt::Key_D, modifiers);
-    EXPECT_FALSE(log.showStatus());
   }
   release(target, Qt::Key_Alt, Qt::NoModifier);  // Alt released before D
-  EXPECT_FALSE(log.showStatus());
+  EXPECT_EQ(state(), closed);
 
   release(target, Qt::Key_D, Qt::AltModifier);
-  EXPECT_TRUE(log.showStatus());
-  EXPECT_EQ(outerHeight(), w.twipsToPixels(FrmMDI::kHeightOpen));
-  EXPECT_TRUE(w.txtStatus->isVisible());
+  EXPECT_EQ(state(), std::tuple(true, w.twipsToPixels(FrmMDI::kHeightOpen), true));
   log.message("first");
   log.flush();
 
   release(target, Qt::Key_D, Qt::AltModifier);
-  EXPECT_FALSE(log.showStatus());
-  EXPECT_EQ(outerHeight(), w.twipsToPixels(FrmMDI::kHeightClosed));
-  EXPECT_FALSE(w.txtStatus->isVisible());
+  EXPECT_EQ(state(), closed);
   log.message("dropped while closed");
 
   release(target, Qt::Key_D, Qt::AltModifier);
@@ -106,13 +103,6 @@ TEST_F(OptionsTest, CheckBoxesTakeOnlyTheirThreeValues) {
   EXPECT_THROW(w.chkKeeponTop->setValue(3), RuntimeError);
   w.chkKeeponTop->click();  // a user's click from grey checks it
   EXPECT_EQ(w.chkKeeponTop->value(), 1);
-}
-
-TEST_F(OptionsTest, HelpAsksForTopic2100) {
-  FrmMDI& w = started();
-  w.cmdHelp->click();
-  ASSERT_FALSE(host.helpRequests.empty());
-  EXPECT_EQ(host.helpRequests.back().second, 2100);
 }
 
 }  // namespace

@@ -337,24 +337,5 @@ TEST_F(LinkTest, AReadIsCancelledWhenATrapAnswerLeavesReadReportEarly) {
   EXPECT_EQ(sim.waitForSingleObject(link.readEvent, 2000), kWaitTimeout);
 }
 
-TEST_F(LinkTest, AnUnpluggedDimmerIsFoundAgainAfterReplug) {
-  ASSERT_TRUE(connect());
-  sim.unplug();
-  const auto m = mark();
-  EXPECT_EQ(exchange(cmd::ReadMotion), Bytes(9, 0));
-  EXPECT_TRUE(since(m).starts_with(call("WriteFile", "The device is not connected.")));
-  EXPECT_FALSE(link.deviceDetected);
-  EXPECT_EQ(sim.openHandleCount(), 0);
-  EXPECT_FALSE(connect());
-  EXPECT_EQ(spy.enumIndexes.back(), 3u);  // three others left, then the end
-
-  sim.replug();
-  ASSERT_TRUE(connect());
-  sim.dimmer().setPanelValue(1023);
-  EXPECT_EQ(exchange(cmd::ReadPanelValue), (Bytes{0, 0x21, 0xFF, 0x03, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(sim.openHandleCount(), 2);
-  EXPECT_EQ(spy.staleUses, 0);
-}
-
 }  // namespace
 }  // namespace kelvane

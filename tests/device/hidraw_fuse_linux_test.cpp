@@ -234,11 +234,8 @@ TEST_F(HidrawFuse, DiscoveryFindsTheDimmerBehindAnotherDeviceWithItsDescriptorsL
   ASSERT_TRUE(link.findTheHid());
   EXPECT_EQ(link.devicePath, (dev / "hidraw1").string());
   EXPECT_EQ(openFdCount(), fdsBefore + 2);  // the mouse was closed again
-  EXPECT_EQ(lines("  Vendor ID: 46D"), 2);
   EXPECT_EQ(lines("  Version Number: 2"), 2);  // from the USB device in sysfs
   EXPECT_EQ(lines("  Version Number: 0"), 2);  // the mouse has none there
-  EXPECT_EQ(lines("  My device detected"), 1);
-  EXPECT_EQ(lines("  Number of Input Value Caps: 1"), 1);
   EXPECT_EQ(link.deviceCaps.usagePage, 0xFF00);
   EXPECT_EQ(link.deviceCaps.inputReportByteLength, 9);
   EXPECT_EQ(link.deviceCaps.outputReportByteLength, 9);
@@ -249,7 +246,6 @@ TEST_F(HidrawFuse, ExchangesRoundTripAndASilentDeviceTimesOutWithinTheBound) {
   EXPECT_EQ(setPanelValue(700), (Bytes{0x00, cmd::SetPanelValue, 0xBC, 0x02, 0, 0, 0, 0, 0}));
   exchange(encodeExecutePanelChange);
   EXPECT_EQ(panelValueOf(exchange(encodeReadPanelValue)), 700);
-  EXPECT_EQ(lines("ReadFile completed successfully."), 3);
 
   server.silent = true;
   const auto start = Clock::now();
@@ -258,7 +254,6 @@ TEST_F(HidrawFuse, ExchangesRoundTripAndASilentDeviceTimesOutWithinTheBound) {
   EXPECT_GE(elapsed, std::chrono::milliseconds(50));
   EXPECT_LT(elapsed, std::chrono::seconds(2));
   EXPECT_FALSE(link.deviceDetected || link.hidHandleOpen() || link.readHandleOpen());
-  EXPECT_EQ(lines("Readfile timeout"), 1);
 
   server.silent = false;
   ASSERT_TRUE(link.findTheHid());
@@ -276,7 +271,6 @@ TEST_F(HidrawFuse, VanishedNodeIsALostLinkAndFoundAgainWhenItReturns) {
   fs::remove_all(sysfs);
   EXPECT_EQ(exchange(encodeReadPanelValue), Bytes(9, 0));
   EXPECT_FALSE(link.deviceDetected || link.hidHandleOpen() || link.readHandleOpen());
-  EXPECT_EQ(lines("Readfile timeout"), 1);
   for (Handle h : handles) EXPECT_EQ(::fcntl(static_cast<int>(h), F_GETFD), -1) << "still open: " << h;
   EXPECT_FALSE(link.findTheHid());
 
