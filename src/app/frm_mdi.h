@@ -86,7 +86,6 @@ class FrmMDI : public QWidget {
   const std::string& iniFile() const { return iniFile_; }
   const std::string& helpPath() const { return help_.helpPath(); }
   HelpLauncher& helpLauncher() { return help_; }
-  int windowHeightTwips() const { return heightTwips_; }
   bool stayOnTop() const { return stayOnTop_; }
   DeviceLink& link() { return engine_.link(); }
   PanelEngine& engine() { return engine_; }
