@@ -62,11 +62,10 @@ TEST_F(BrightnessTest, LeavingTheBoxChecksTheRange) {
     w.txtBrightness_LostFocus();
   }
   ASSERT_EQ(host.count("msgBox"), 6);
-  EXPECT_EQ(host.shown.back().title, "Range error");
-  EXPECT_EQ(host.shown.back().text, "The Brightness value must be a number in the range of 0 to 1023");
-  EXPECT_EQ(host.shown.back().buttons, mb::OkOnly);
-  EXPECT_EQ(w.brightness(), 100);
-  EXPECT_TRUE(sentValues().empty());
+  const ShownBox& box = host.shown.back();
+  EXPECT_EQ(std::tuple(box.title, box.text, box.buttons),
+            std::tuple("Range error", "The Brightness value must be a number in the range of 0 to 1023", mb::OkOnly));
+  EXPECT_TRUE(w.brightness() == 100 && sentValues().empty());
 
   // A valid value saves and sends again, though typing already sent it.
   w.txtBrightness->setText("300");
@@ -110,12 +109,11 @@ TEST_F(BrightnessTest, ATapRightAfterTypingLeavesTheBoxAndThenClicks) {
     clearSent();
     const int before = writes();
     tap(c.control(w));
-    EXPECT_EQ(w.brightness(), c.brightness) << c.name;
-    EXPECT_EQ(w.chkTurnOff->value(), c.turnOff) << c.name;
-    EXPECT_EQ(host.helpRequests.empty() ? -1 : host.helpRequests.back().second, c.helpTopic) << c.name;
+    const int topic = host.helpRequests.empty() ? -1 : host.helpRequests.back().second;
+    EXPECT_EQ(std::tuple(w.brightness(), w.chkTurnOff->value(), topic), std::tuple(c.brightness, c.turnOff, c.helpTopic))
+        << c.name;
     // The leave handler saved and sent before the click did anything.
-    ASSERT_FALSE(sentValues().empty()) << c.name;
-    EXPECT_EQ(sentValues().front(), 300) << c.name;
+    EXPECT_EQ(sentValues().at(0), 300) << c.name;
     EXPECT_GE(writes() - before, 1) << c.name;
     window.reset();
   }
@@ -125,8 +123,7 @@ TEST_F(BrightnessTest, DigitByDigitSendsEachAcceptedValue) {
   FrmMDI& w = at(100);
   w.txtBrightness->setText("");
   for (const char* t : {"2", "20", "200", "2000"}) w.txtBrightness->setText(t);
-  EXPECT_EQ(w.brightness(), 200);
-  EXPECT_EQ(w.txtBrightness->text(), "2000");
+  EXPECT_EQ(std::tuple(w.brightness(), w.txtBrightness->text()), std::tuple(200, "2000"));
   // Each accepted text is already in its plain form: one save and one send.
   EXPECT_EQ(sentValues(), (std::vector<int>{2, 20, 200}));
 }
@@ -140,11 +137,9 @@ TEST_F(BrightnessTest, WithoutADimmerTheSearchIsLoggedAndTheMonitorStillRuns) {
   w.setBrightness(40);
   w.updateBrightness();
   const std::string text = log.logText();
-  EXPECT_NE(text.find("Updating brightness to: 40"), std::string::npos);
-  EXPECT_NE(text.find("Searching for panel"), std::string::npos);
-  EXPECT_NE(text.find(" Device not found."), std::string::npos);
-  EXPECT_TRUE(sentValues().empty());
-  EXPECT_TRUE(w.TimerCheckPanel->isActive());
+  for (const char* line : {"Updating brightness to: 40", "Searching for panel", " Device not found."})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  EXPECT_TRUE(sentValues().empty() && w.TimerCheckPanel->isActive());
 }
 
 TEST_F(BrightnessTest, UnplugIsNoticedAndTheNextChangeFindsThePanelAgain) {
@@ -154,14 +149,12 @@ TEST_F(BrightnessTest, UnplugIsNoticedAndTheNextChangeFindsThePanelAgain) {
   w.cmdBright1_Click();  // the first read times out: the link is dropped
   w.cmdBright1_Click();  // queued behind it: neither searches nor waits
   EXPECT_LT(sim.now() - before, 2 * 50'000u);
-  EXPECT_FALSE(w.link().deviceDetected);
-  EXPECT_FALSE(w.link().hidHandleOpen());
+  EXPECT_FALSE(w.link().deviceDetected || w.link().hidHandleOpen());
   sim.replug();
   clearSent();
   w.engine().settle();  // the window was idle again
   w.cmdBright1_Click();
-  EXPECT_TRUE(w.link().deviceDetected);
-  EXPECT_FALSE(sentValues().empty());
+  EXPECT_TRUE(w.link().deviceDetected && !sentValues().empty());
 }
 
 }  // namespace
