@@ -127,7 +127,7 @@ void FrmMDI::buildControls() {
   cmdHelp = new QPushButton(QStringLiteral("Help"), this);
   place(cmdHelp, 5280, 2520, 855, 375);
 
-  fraPreset = new QGroupBox(QStringLiteral("Presets"), this);
+  fraPreset = new VbFrame(QStringLiteral("Presets"), this);
   fraPreset->setFont(sansSerif(8.25, true));
   place(fraPreset, 120, 120, 2775, 2775);
   const char* categories[] = {"Telescope", "Camera", "Binning Level", "Filter"};
@@ -184,11 +184,22 @@ void FrmMDI::buildControls() {
 
 void FrmMDI::setWindowHeightTwips(int twips) {
   heightTwips_ = twips;
+  // Under a frame thinner than the height allows for, the closed window's
+  // client area reaches a little past the status view's top edge: the view
+  // shows only when the window is opened to its full height.
+  txtStatus->setVisible(twips >= kHeightOpen);
+  applyOuterHeight();
+}
+
+void FrmMDI::applyOuterHeight() {
   // The height counts the title bar and borders, as the window's outer
-  // height does; the client area is what remains.
+  // height does; the client area is what remains. Until the window manager
+  // has framed the window its frame is a guess, so this runs again whenever
+  // the real frame may have become known or changed (shown, moved, resized).
   int allowance = frameGeometry().height() - geometry().height();
   if (!isVisible() || allowance <= 0) allowance = twipsToPixels(435);
-  setFixedHeight(std::max(1, twipsToPixels(twips) - allowance));
+  const int inner = std::max(1, twipsToPixels(heightTwips_) - allowance);
+  if (minimumHeight() != inner || maximumHeight() != inner) setFixedHeight(inner);
 }
 
 bool FrmMDI::eventFilter(QObject* watched, QEvent* event) {
@@ -214,6 +225,20 @@ bool FrmMDI::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QWidget::eventFilter(watched, event);
+}
+
+bool FrmMDI::event(QEvent* event) {
+  const bool done = QWidget::event(event);
+  switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+      applyOuterHeight();
+      break;
+    default:
+      break;
+  }
+  return done;
 }
 
 void FrmMDI::closeEvent(QCloseEvent* event) {

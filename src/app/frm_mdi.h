@@ -94,7 +94,6 @@ class FrmMDI : public QWidget {
   const std::string& iniFile() const { return iniFile_; }
   const std::string& helpPath() const { return help_.helpPath(); }
   HelpLauncher& helpLauncher() { return help_; }
-  int windowHeightTwips() const { return heightTwips_; }
   bool stayOnTop() const { return stayOnTop_; }
   DeviceLink& link() { return engine_.link(); }
   PanelEngine& engine() { return engine_; }
@@ -113,7 +112,7 @@ class FrmMDI : public QWidget {
   VbCheckBox* chkKeeponTop = nullptr;
   VbCheckBox* chkTurnOff = nullptr;
   QPushButton* cmdHelp = nullptr;
-  QGroupBox* fraPreset = nullptr;
+  VbFrame* fraPreset = nullptr;
   std::array<VbComboBox*, 5> cmbPreset{};         // 1..4
   std::array<QPushButton*, 5> cmdDeletePreset{};  // 1..4
   QPlainTextEdit* txtStatus = nullptr;
@@ -123,6 +122,7 @@ class FrmMDI : public QWidget {
   int twipsToPixels(double twips) const;
 
  protected:
+  bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -130,6 +130,7 @@ class FrmMDI : public QWidget {
   void buildControls();
   void place(QWidget* w, int left, int top, int width, int height);
   void setWindowHeightTwips(int twips);
+  void applyOuterHeight();
   void setWindowPos(bool topmost);
   std::string brightnessText() const;
   void setMonitorColours(bool moving);

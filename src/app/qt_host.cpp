@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QEventLoop>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -63,7 +64,17 @@ void QtHost::showHelp(const std::string& helpFile, int topic) {
   if (!openHelpViewer(helpFile, topic, error)) msgBox(error, mb::OkOnly, "Help");
 }
 
-void QtHost::doEvents() { QCoreApplication::processEvents(); }
+void QtHost::doEvents() { passEventQueue(); }
+
+void passEventQueue() {
+  // While a mouse button is down, the press may still be on its way to its
+  // widget (a handler it set off, such as the brightness box's leave
+  // handler, is passing the queue). Its release must not overtake it, or the
+  // click is lost: input waits until this pass is over.
+  QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents;
+  if (QGuiApplication::mouseButtons() != Qt::NoButton) flags |= QEventLoop::ExcludeUserInputEvents;
+  QCoreApplication::processEvents(flags);
+}
 
 void QtHost::endProgram(int exitCode) {
   log_.flush();

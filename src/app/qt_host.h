@@ -38,6 +38,9 @@ class QtHost final : public Host {
   HelpLauncher* help_ = nullptr;
 };
 
+// One pass of the event queue, as the program's procedures ask for it.
+void passEventQueue();
+
 // The application's title, used where a dialog has no title of its own.
 QString applicationTitle();
 

@@ -22,10 +22,14 @@ std::string withoutTrailingSeparator(std::string folder) {
 
 bool FrmMDI::formLoad() {
   Trap trap(errors_, kModule, "Form_Load");
+  // Any answer but Abort leaves Form_Load, as it leaves every procedure, and
+  // the window then appears as it does after the whole sequence; Abort has
+  // already ended the program.
+  const auto showWindow = [this] { return !errors_.ended(); };
   std::string productText;
   bool productFile = false;
 
-  if (!trap([&] { engine_.link().dimmerVendorId = kDefaultVendorId; })) return false;
+  if (!trap([&] { engine_.link().dimmerVendorId = kDefaultVendorId; })) return showWindow();
   if (!trap([&] {
         // The program's folder followed by "/productid.txt".
         std::string path = withoutTrailingSeparator(options_.programFolder) + "/productid.txt";
@@ -36,38 +40,38 @@ bool FrmMDI::formLoad() {
         }
         if (productFile) productText = readFiletoString(errors_, path);
       }))
-    return false;
+    return showWindow();
   if (!trap([&] {
         engine_.link().dimmerProductId = kDefaultProductId;
         if (!productText.empty()) engine_.link().dimmerProductId = toWholeNumber(valueOfText(productText));
       }))
-    return false;
-  if (!trap([&] { txtStatus->clear(); })) return false;
-  if (!trap([&] { setWindowHeightTwips(kHeightClosed); })) return false;
-  if (!trap([&] { loading_ = true; })) return false;
-  if (!trap([&] { brightness_ = 500; })) return false;
-  if (!trap([&] { appDataFolder_ = getSpecialFolder(CSIDL_APPDATA) + "Kelvane" + kPathSeparator; })) return false;
+    return showWindow();
+  if (!trap([&] { txtStatus->clear(); })) return showWindow();
+  if (!trap([&] { setWindowHeightTwips(kHeightClosed); })) return showWindow();
+  if (!trap([&] { loading_ = true; })) return showWindow();
+  if (!trap([&] { brightness_ = 500; })) return showWindow();
+  if (!trap([&] { appDataFolder_ = getSpecialFolder(CSIDL_APPDATA) + "Kelvane" + kPathSeparator; })) return showWindow();
   if (!trap([&] {
         iniFile_ = appDataFolder_ + "Kelvane.ini";
         store_ = IniStore(iniFile_);
         log_.setFilePath(appDataFolder_ + "status.log");
       }))
-    return false;
+    return showWindow();
   if (!trap([&] {
         if (!pathExists(appDataFolder_)) makeFolder(appDataFolder_);
       }))
-    return false;
-  if (!trap([&] { readSettings(); })) return false;
+    return showWindow();
+  if (!trap([&] { readSettings(); })) return showWindow();
   if (!trap([&] {
         setWindowTitle(QStringLiteral("Lumetra Kelvane %1.%2.%3")
                            .arg(KELVANE_VERSION_MAJOR)
                            .arg(KELVANE_VERSION_MINOR)
                            .arg(KELVANE_VERSION_REVISION));
       }))
-    return false;
-  if (!trap([&] { help_.setStartupPath(); })) return false;
-  if (!trap([&] { loading_ = false; })) return false;
-  if (!engine_.search(trap)) return false;
+    return showWindow();
+  if (!trap([&] { help_.setStartupPath(); })) return showWindow();
+  if (!trap([&] { loading_ = false; })) return showWindow();
+  if (!engine_.search(trap)) return showWindow();
   if (!engine_.detected() && engine_.silent()) {
     // Found, but it did not answer: say so and show the window; the next
     // change searches again.
@@ -105,8 +109,8 @@ bool FrmMDI::formLoad() {
     host_.endProgram(0);
     return false;
   }
-  if (!engine_.setStepChange(trap)) return false;
-  if (!trap([&] { cmbPreset_Click(1); })) return false;
+  if (!engine_.setStepChange(trap)) return showWindow();
+  if (!trap([&] { cmbPreset_Click(1); })) return showWindow();
   return !errors_.ended();
 }
 

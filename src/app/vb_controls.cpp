@@ -1,5 +1,6 @@
 #include "app/vb_controls.h"
 
+#include <QPainter>
 #include <QSignalBlocker>
 
 #include "support/runtime_error.h"
@@ -89,6 +90,25 @@ void VbComboBox::removeItemAt(int index) {
     // pick a neighbour).
     setCurrentIndex(before == index ? -1 : (index < before ? before - 1 : before));
   });
+}
+
+void VbFrame::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QFontMetrics metrics = fontMetrics();
+  // An etched line: a shadow line with a light one inside it. The styles'
+  // own group box frames put their line below the caption, whatever rect
+  // they are given, so the frame is drawn here.
+  const QRect box = rect().adjusted(0, metrics.height() / 2, -1, -1);
+  painter.setPen(palette().color(QPalette::Mid));
+  painter.drawRect(box.adjusted(0, 0, -1, -1));
+  painter.setPen(palette().color(QPalette::Light));
+  painter.drawRect(box.adjusted(1, 1, 0, 0));
+  if (title().isEmpty()) return;
+  const int pad = metrics.horizontalAdvance(QLatin1Char(' ')) / 2 + 1;
+  const QRect caption(metrics.height() / 2, 0, metrics.horizontalAdvance(title()) + 2 * pad, metrics.height());
+  painter.fillRect(caption, palette().brush(backgroundRole()));
+  style()->drawItemText(&painter, caption, Qt::AlignCenter | Qt::TextShowMnemonic, palette(), isEnabled(),
+                        title(), foregroundRole());
 }
 
 }  // namespace kelvane

@@ -10,6 +10,7 @@
 //    it, unlike QComboBox's currentIndexChanged.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QString>
 #include <functional>
 
@@ -47,6 +48,18 @@ class VbComboBox : public QComboBox {
  private:
   void silently(const std::function<void()>& change);
   bool quiet_ = false;
+};
+
+// A frame whose line runs through the middle of its caption, the caption
+// breaking the line, so that children placed just below the caption stay
+// clear of it (styles that draw the line below the caption cross them).
+class VbFrame : public QGroupBox {
+  Q_OBJECT
+ public:
+  explicit VbFrame(const QString& caption, QWidget* parent = nullptr) : QGroupBox(caption, parent) {}
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 };
 
 }  // namespace kelvane

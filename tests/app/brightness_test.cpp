@@ -1,4 +1,6 @@
 // The brightness chains: what a step or a typed text saves and sends.
+#include <qpa/qwindowsysteminterface.h>
+
 #include "app/main_window_fixture.h"
 #include "device/protocol.h"
 
@@ -20,34 +22,21 @@ class BrightnessTest : public MainWindowTest {
   int baseWrites = 0;
 };
 
-TEST_F(BrightnessTest, PlusAt500ShowsSavesOnceAndSendsTwice) {
-  FrmMDI& w = at(500);
-  w.cmdBright1->click();
-  EXPECT_EQ(w.txtBrightness->text(), "501");
-  EXPECT_EQ(writes(), 1);
-  EXPECT_EQ(sentValues(), (std::vector<int>{501, 501}));
-  EXPECT_EQ(sent(cmd::ExecutePanelChange), 2);
-  EXPECT_TRUE(w.TimerCheckPanel->isActive());
-}
-
-TEST_F(BrightnessTest, AStepAtALimitSendsOnceAndSavesNothing) {
-  FrmMDI& w = at(1023);
-  w.cmdBright1->click();
-  EXPECT_EQ(w.txtBrightness->text(), "1023");
-  EXPECT_EQ(writes(), 0);
-  EXPECT_EQ(sentValues(), (std::vector<int>{1023}));
-}
-
-TEST_F(BrightnessTest, StepsAreClampedByTheCommandRoutine) {
-  struct Case { int from; void (FrmMDI::*step)(); int expected; } cases[] = {
-      {1000, &FrmMDI::cmdBright2_Click, 1023}, {30, &FrmMDI::cmdDim2_Click, 0},
-      {1, &FrmMDI::cmdDim1_Click, 0}, {0, &FrmMDI::cmdDim1_Click, 0}};
+TEST_F(BrightnessTest, AStepIsClampedByTheCommandRoutineAndSavesOnlyWhenTheBoxChanges) {
+  // A step that changes the box saves once and sends twice (the change
+  // handler's nested send, then the step's own); one at a limit sends once.
+  struct Case { int from; void (FrmMDI::*step)(); int to, writes; std::vector<int> sends; } cases[] = {
+      {500, &FrmMDI::cmdBright1_Click, 501, 1, {501, 501}}, {1023, &FrmMDI::cmdBright1_Click, 1023, 0, {1023}},
+      {1000, &FrmMDI::cmdBright2_Click, 1023, 1, {1023, 1023}}, {30, &FrmMDI::cmdDim2_Click, 0, 1, {0, 0}},
+      {100, &FrmMDI::cmdDim2_Click, 50, 1, {50, 50}}, {0, &FrmMDI::cmdDim1_Click, 0, 0, {0}}};
   for (const auto& c : cases) {
     FrmMDI& w = at(c.from);
     (w.*c.step)();
-    EXPECT_EQ(w.brightness(), c.expected) << c.from;
-    ASSERT_FALSE(sentValues().empty());
-    EXPECT_EQ(sentValues().back(), c.expected) << c.from;
+    EXPECT_EQ(w.txtBrightness->text().toInt(), c.to) << c.from;
+    EXPECT_EQ(writes(), c.writes) << c.from;
+    EXPECT_EQ(sentValues(), c.sends) << c.from;
+    EXPECT_EQ(sent(cmd::ExecutePanelChange), static_cast<int>(c.sends.size())) << c.from;
+    EXPECT_TRUE(w.TimerCheckPanel->isActive());
   }
 }
 
@@ -73,11 +62,10 @@ TEST_F(BrightnessTest, LeavingTheBoxChecksTheRange) {
     w.txtBrightness_LostFocus();
   }
   ASSERT_EQ(host.count("msgBox"), 6);
-  EXPECT_EQ(host.shown.back().title, "Range error");
-  EXPECT_EQ(host.shown.back().text, "The Brightness value must be a number in the range of 0 to 1023");
-  EXPECT_EQ(host.shown.back().buttons, mb::OkOnly);
-  EXPECT_EQ(w.brightness(), 100);
-  EXPECT_TRUE(sentValues().empty());
+  const ShownBox& box = host.shown.back();
+  EXPECT_EQ(std::tuple(box.title, box.text, box.buttons),
+            std::tuple("Range error", "The Brightness value must be a number in the range of 0 to 1023", mb::OkOnly));
+  EXPECT_TRUE(w.brightness() == 100 && sentValues().empty());
 
   // A valid value saves and sends again, though typing already sent it.
   w.txtBrightness->setText("300");
@@ -89,25 +77,55 @@ TEST_F(BrightnessTest, LeavingTheBoxChecksTheRange) {
   EXPECT_EQ(host.count("msgBox"), 6);
 }
 
+// A press and its release queued together, as a tap, a remote desktop or an
+// automation tool delivers them.
+void tap(QWidget* target) {
+  QWidget* top = target->window();
+  const QPointF centre(target->rect().center());
+  for (const bool press : {true, false}) {
+    QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+        top->windowHandle(), target->mapTo(top, centre), target->mapToGlobal(centre),
+        press ? Qt::LeftButton : Qt::NoButton, Qt::LeftButton,
+        press ? QEvent::MouseButtonPress : QEvent::MouseButtonRelease);
+  }
+  QCoreApplication::processEvents();
+}
+
+TEST_F(BrightnessTest, ATapRightAfterTypingLeavesTheBoxAndThenClicks) {
+  struct Case { const char* name; QWidget* (*control)(FrmMDI&); int brightness, turnOff, helpTopic; };
+  const Case cases[] = {
+      {"++", [](FrmMDI& w) -> QWidget* { return w.cmdBright2; }, 350, 1, -1},
+      {"-", [](FrmMDI& w) -> QWidget* { return w.cmdDim1; }, 299, 1, -1},
+      {"help", [](FrmMDI& w) -> QWidget* { return w.cmdHelp; }, 300, 1, 2100},
+      {"turn off", [](FrmMDI& w) -> QWidget* { return w.chkTurnOff; }, 300, 0, -1}};
+  for (const auto& c : cases) {
+    host.helpRequests.clear();
+    FrmMDI& w = at(100);
+    w.show();
+    QApplication::setActiveWindow(&w);
+    w.txtBrightness->setFocus();
+    QApplication::processEvents();
+    w.txtBrightness->setText("300");
+    clearSent();
+    const int before = writes();
+    tap(c.control(w));
+    const int topic = host.helpRequests.empty() ? -1 : host.helpRequests.back().second;
+    EXPECT_EQ(std::tuple(w.brightness(), w.chkTurnOff->value(), topic), std::tuple(c.brightness, c.turnOff, c.helpTopic))
+        << c.name;
+    // The leave handler saved and sent before the click did anything.
+    EXPECT_EQ(sentValues().at(0), 300) << c.name;
+    EXPECT_GE(writes() - before, 1) << c.name;
+    window.reset();
+  }
+}
+
 TEST_F(BrightnessTest, DigitByDigitSendsEachAcceptedValue) {
   FrmMDI& w = at(100);
   w.txtBrightness->setText("");
   for (const char* t : {"2", "20", "200", "2000"}) w.txtBrightness->setText(t);
-  EXPECT_EQ(w.brightness(), 200);
-  EXPECT_EQ(w.txtBrightness->text(), "2000");
+  EXPECT_EQ(std::tuple(w.brightness(), w.txtBrightness->text()), std::tuple(200, "2000"));
   // Each accepted text is already in its plain form: one save and one send.
   EXPECT_EQ(sentValues(), (std::vector<int>{2, 20, 200}));
-}
-
-TEST_F(BrightnessTest, AClampedRequestGoesOutAsItsTwoBytes) {
-  FrmMDI& w = at(100);
-  w.setBrightness(1500);
-  w.updateBrightness();
-  EXPECT_EQ(w.txtBrightness->text(), "1023");
-  const auto& r = sim.received();
-  const auto it = std::find_if(r.rbegin(), r.rend(), [](const auto& v) { return v[1] == cmd::SetPanelValue; });
-  ASSERT_NE(it, r.rend());
-  EXPECT_EQ(*it, (std::vector<std::uint8_t>{0, 0x20, 0xFF, 0x03, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(BrightnessTest, WithoutADimmerTheSearchIsLoggedAndTheMonitorStillRuns) {
@@ -119,11 +137,9 @@ TEST_F(BrightnessTest, WithoutADimmerTheSearchIsLoggedAndTheMonitorStillRuns) {
   w.setBrightness(40);
   w.updateBrightness();
   const std::string text = log.logText();
-  EXPECT_NE(text.find("Updating brightness to: 40"), std::string::npos);
-  EXPECT_NE(text.find("Searching for panel"), std::string::npos);
-  EXPECT_NE(text.find(" Device not found."), std::string::npos);
-  EXPECT_TRUE(sentValues().empty());
-  EXPECT_TRUE(w.TimerCheckPanel->isActive());
+  for (const char* line : {"Updating brightness to: 40", "Searching for panel", " Device not found."})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  EXPECT_TRUE(sentValues().empty() && w.TimerCheckPanel->isActive());
 }
 
 TEST_F(BrightnessTest, UnplugIsNoticedAndTheNextChangeFindsThePanelAgain) {
@@ -133,14 +149,12 @@ TEST_F(BrightnessTest, UnplugIsNoticedAndTheNextChangeFindsThePanelAgain) {
   w.cmdBright1_Click();  // the first read times out: the link is dropped
   w.cmdBright1_Click();  // queued behind it: neither searches nor waits
   EXPECT_LT(sim.now() - before, 2 * 50'000u);
-  EXPECT_FALSE(w.link().deviceDetected);
-  EXPECT_FALSE(w.link().hidHandleOpen());
+  EXPECT_FALSE(w.link().deviceDetected || w.link().hidHandleOpen());
   sim.replug();
   clearSent();
   w.engine().settle();  // the window was idle again
   w.cmdBright1_Click();
-  EXPECT_TRUE(w.link().deviceDetected);
-  EXPECT_FALSE(sentValues().empty());
+  EXPECT_TRUE(w.link().deviceDetected && !sentValues().empty());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app/frm_mdi.h"
+#include "app/qt_host.h"
 #include "device/sim_hid.h"
 #include "support/error_handler.h"
 #include "support/status_log.h"
@@ -23,7 +24,7 @@ class AppHost : public ScriptedHost {
  public:
   void doEvents() override {
     ScriptedHost::doEvents();
-    QCoreApplication::processEvents();
+    passEventQueue();
   }
 };
 

@@ -1,4 +1,5 @@
 // Window options and the status view toggle.
+#include <QImage>
 #include <QKeyEvent>
 
 #include "app/main_window_fixture.h"
@@ -20,24 +21,26 @@ TEST_F(OptionsTest, AltDTogglesTheStatusViewOnlyWithAltAlone) {
   w.txtBrightness->setFocus();
   QApplication::processEvents();
   QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &w;
+  // Logging, the outer height (title bar and borders included, once the
+  // frame is known) and the view's visibility.
+  const auto state = [&] { return std::tuple(log.showStatus(), w.frameGeometry().height(), w.txtStatus->isVisible()); };
+  const auto closed = std::tuple(false, w.twipsToPixels(FrmMDI::kHeightClosed), false);
+  EXPECT_EQ(state(), closed);
 
   for (auto modifiers : {Qt::KeyboardModifiers(Qt::NoModifier), Qt::ControlModifier | Qt::AltModifier,
                          Qt::ShiftModifier | Qt::AltModifier}) {
     release(target, Qt::Key_D, modifiers);
-    EXPECT_FALSE(log.showStatus());
   }
   release(target, Qt::Key_Alt, Qt::NoModifier);  // Alt released before D
-  EXPECT_FALSE(log.showStatus());
+  EXPECT_EQ(state(), closed);
 
   release(target, Qt::Key_D, Qt::AltModifier);
-  EXPECT_TRUE(log.showStatus());
-  EXPECT_EQ(w.windowHeightTwips(), FrmMDI::kHeightOpen);
+  EXPECT_EQ(state(), std::tuple(true, w.twipsToPixels(FrmMDI::kHeightOpen), true));
   log.message("first");
   log.flush();
 
   release(target, Qt::Key_D, Qt::AltModifier);
-  EXPECT_FALSE(log.showStatus());
-  EXPECT_EQ(w.windowHeightTwips(), FrmMDI::kHeightClosed);
+  EXPECT_EQ(state(), closed);
   log.message("dropped while closed");
 
   release(target, Qt::Key_D, Qt::AltModifier);
@@ -46,19 +49,31 @@ TEST_F(OptionsTest, AltDTogglesTheStatusViewOnlyWithAltAlone) {
   EXPECT_EQ(w.txtStatus->toPlainText().toStdString(), "10:00:00: second\n10:00:00: first\n");
 }
 
+TEST_F(OptionsTest, ThePresetFrameDrawsNothingWhereItsRowCaptionsSit) {
+  FrmMDI& w = started();
+  const QColor unpainted(Qt::magenta);
+  QImage frame(w.fraPreset->size(), QImage::Format_RGB32);
+  frame.fill(unpainted);
+  w.fraPreset->render(&frame, QPoint(), QRegion(), QWidget::RenderFlags());  // the frame alone
+  for (int n = 2; n <= 5; ++n) {
+    const QLabel* label = w.Label[static_cast<std::size_t>(n)];
+    const QRect place = label->geometry();
+    for (int y = place.top(); y <= place.bottom(); ++y)
+      for (int x = place.left(); x <= place.right(); ++x)
+        ASSERT_EQ(frame.pixelColor(x, y), unpainted) << label->text().toStdString() << " " << x << "," << y;
+  }
+}
+
 TEST_F(OptionsTest, TogglingAnOptionSavesAndSendsTheBrightnessAgain) {
   FrmMDI& w = started();
   clearSent();
   const int before = w.settingsWrites();
   w.chkTurnOff->click();
-  EXPECT_EQ(w.chkTurnOff->value(), 0);
-  EXPECT_EQ(w.settingsWrites() - before, 1);
+  EXPECT_TRUE(w.chkTurnOff->value() == 0 && w.settingsWrites() - before == 1);
   EXPECT_EQ(sentValues(), (std::vector<int>{100}));
 
   w.chkKeeponTop->click();
-  EXPECT_TRUE(w.stayOnTop());
-  EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
-  EXPECT_EQ(w.settingsWrites() - before, 2);
+  EXPECT_TRUE(w.stayOnTop() && (w.windowFlags() & Qt::WindowStaysOnTopHint) && w.settingsWrites() - before == 2);
   w.chkKeeponTop->click();
   EXPECT_FALSE(w.windowFlags() & Qt::WindowStaysOnTopHint);
 }
@@ -72,9 +87,8 @@ TEST_F(OptionsTest, KeepInFrontKeepsAVisibleWindowInPlaceWithItsFocus) {
   const QPoint where = w.pos();
   w.chkKeeponTop->setValue(1);
   QApplication::processEvents();
-  EXPECT_TRUE(w.isVisible());
+  EXPECT_TRUE(w.isVisible() && w.focusWidget() == w.txtDuration);
   EXPECT_EQ(w.pos(), where);
-  EXPECT_EQ(w.focusWidget(), w.txtDuration);
 }
 
 TEST_F(OptionsTest, CheckBoxesTakeOnlyTheirThreeValues) {
@@ -85,13 +99,6 @@ TEST_F(OptionsTest, CheckBoxesTakeOnlyTheirThreeValues) {
   EXPECT_THROW(w.chkKeeponTop->setValue(3), RuntimeError);
   w.chkKeeponTop->click();  // a user's click from grey checks it
   EXPECT_EQ(w.chkKeeponTop->value(), 1);
-}
-
-TEST_F(OptionsTest, HelpAsksForTopic2100) {
-  FrmMDI& w = started();
-  w.cmdHelp->click();
-  ASSERT_FALSE(host.helpRequests.empty());
-  EXPECT_EQ(host.helpRequests.back().second, 2100);
 }
 
 }  // namespace

@@ -100,29 +100,19 @@ TEST_F(WinHidLink, WithoutHidInterfacesDiscoveryStopsAfterOneAttempt) {
                  << " in a fresh wine session";
   }
   EXPECT_FALSE(link.findTheHid());
-  EXPECT_EQ(count("  GUID for system HIDs: 4D1E55B2-F16F-11CF-88 CB 00 11 11 00 00 30 "), 1u);
   EXPECT_EQ(count("SetupDiEnumDeviceInterfaces"), 1u);
   EXPECT_EQ(values("  Result = ").at(2), systemText(ERROR_NO_MORE_ITEMS));  // GUID, class devs, enumeration
-  EXPECT_EQ(count(" Device not found."), 1u);
   EXPECT_EQ(hid.openHandleCount(), 0);
 }
 
 TEST_F(WinHidLink, EveryNonMatchingInterfaceIsOpenedQueriedAndClosed) {
   if (present.empty()) GTEST_SKIP() << "no HID interface on offer";
   EXPECT_FALSE(link.findTheHid());
-  std::vector<std::string> paths, vendors, sizes;
-  for (const auto& p : present) {
-    paths.push_back(p.path);
-    vendors.push_back(hexText(p.ids.vendorId));
-    sizes.push_back(std::to_string(4 + p.path.size() + 1));  // native record: cbSize, then the path
-  }
+  std::vector<std::string> paths;
+  for (const auto& p : present) paths.push_back(p.path);
   EXPECT_EQ(values("    "), paths);
-  EXPECT_EQ(values("  Vendor ID: "), vendors);
-  EXPECT_EQ(values("  Required buffer size for the data: "), sizes);
-  EXPECT_EQ(values("  cbSize = "), std::vector<std::string>(present.size(), "28"));
   EXPECT_EQ(count("  HIDD_ATTRIBUTES structure filled without error."), present.size());
   EXPECT_EQ(count("CloseHandle"), present.size());
-  EXPECT_EQ(count(" Device not found."), 1u);
   EXPECT_EQ(hid.openHandleCount(), 0);
 }
 

@@ -11,24 +11,6 @@
 namespace kelvane {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-constexpr std::uint64_t kMs = 1000;
-
-Bytes report(std::uint8_t code, std::uint8_t p1 = 0, std::uint8_t p2 = 0) { return {0, code, p1, p2, 0, 0, 0, 0, 0}; }
-
-TEST(DimmerModelTest, MovesTowardTheExecutedValueAtItsRate) {
-  DimmerModel d(400.0);  // units per second
-  d.handle(report(cmd::SetPanelValue, 0xF4, 0x01), 9, 0);  // 500, loaded only
-  EXPECT_EQ(d.handle(report(cmd::ReadMotion), 9, 100 * kMs)[2], 0);
-  d.handle(report(cmd::ExecutePanelChange, 3), 9, 100 * kMs);
-  for (const auto& [atMs, value, moving] : {std::tuple{100, 0, true}, {600, 200, true}, {1350, 500, false}}) {
-    const Bytes v = d.handle(report(cmd::ReadPanelValue), 9, atMs * kMs);
-    EXPECT_EQ(256 * v[3] + v[2], value) << atMs;
-    EXPECT_EQ(d.handle(report(cmd::ReadMotion), 9, atMs * kMs)[2] != 0, moving) << atMs;
-  }
-  d.handle(report(cmd::SetPanelValue, 0xFF, 0xFF), 9, 6000 * kMs);
-  EXPECT_EQ(d.loadedValue(), 1023);  // a value above the range is taken as 1023
-}
 
 TEST(SimulatedHidTest, TheTraceListsReportsAndAnswersInTwoDigitHex) {
   testkit::ScratchFolder folder;

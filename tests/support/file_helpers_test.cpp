@@ -46,9 +46,8 @@ TEST_F(FileHelpersTest, FilesAreReadAndWrittenByteForByteAndAMissingOneIsSaid) {
   for (const std::string& path : {folder.path("nope.txt"), folder.dir.string()})  // a folder is no file either
     EXPECT_EQ(readFiletoString(errors, path), "");
   ASSERT_EQ(host.count("msgBox"), 2);
-  EXPECT_EQ(host.shown[0].text, "File does not exist: " + folder.path("nope.txt"));
-  EXPECT_EQ(host.shown[0].title, "ReadFiletoString Error");
-  EXPECT_EQ(host.shown[0].buttons, mb::OkOnly);
+  EXPECT_EQ(std::tuple(host.shown[0].text, host.shown[0].title, host.shown[0].buttons),
+            std::tuple("File does not exist: " + folder.path("nope.txt"), "ReadFiletoString Error", mb::OkOnly));
 }
 
 TEST_F(FileHelpersTest, AtomicWritesLeaveNoTemporaryFileBehind) {

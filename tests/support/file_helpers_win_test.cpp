@@ -5,18 +5,12 @@
 
 #include "support/file_helpers.h"
 #include "support/runtime_error.h"
+#include "testkit/files.h"
 
 namespace kelvane {
 namespace {
 
-int failureOf(void (*f)(const std::string&), const std::string& path) {
-  try {
-    f(path);
-  } catch (const RuntimeError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testkit::failureOf;
 
 TEST(WinFileHelpers, SystemFoldersEndInABackslashAndExist) {
   for (const std::string& folder : {getSpecialFolder(CSIDL_APPDATA), getTempDir(), programFolder()}) {
@@ -48,10 +42,10 @@ TEST(WinFileHelpers, PathsOutsideAsciiAreTakenInTheAnsiCodePage) {
   EXPECT_NE(GetFileAttributesW(wide), INVALID_FILE_ATTRIBUTES);  // the system saw the same name
 
   SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
-  EXPECT_EQ(failureOf([](const std::string& p) { writeFileAtomic(p, "changed"); }, file), rt::PermissionDenied);
+  EXPECT_EQ(failureOf([&] { writeFileAtomic(file, "changed"); }), rt::PermissionDenied);
   EXPECT_EQ(readWholeFile(file), "[Settings]\r\n");
   SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-  EXPECT_EQ(failureOf(makeFolder, folder + "\\missing\\inner"), rt::PathNotFound);
+  EXPECT_EQ(failureOf([&] { makeFolder(folder + "\\missing\\inner"); }), rt::PathNotFound);
 
   EXPECT_TRUE(DeleteFileA(file.c_str()));
   EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));  // no temporary file was left behind

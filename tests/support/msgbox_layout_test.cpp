@@ -130,15 +130,13 @@ TEST_F(MsgBoxLayoutTest, CaptionsKeepTheirTextAndClaimTheirRoles) {
   EXPECT_TRUE(l.buttons[2].isDefault && l.buttons[3].isCancel);  // the last one named wins
   EXPECT_FALSE(l.buttons[0].isDefault || l.buttons[1].isCancel || l.buttons[4].isDefault);
   l = layout("x", "OK,A caption 24 chars wide.");  // widens only its own button
-  EXPECT_EQ(l.rowWidth, 2050);
-  EXPECT_EQ(l.buttons[0].width, 975);
-  EXPECT_EQ(l.buttons[1].width, 2400);
+  EXPECT_EQ((std::vector<double>{l.rowWidth, l.buttons[0].width, l.buttons[1].width}),
+            (std::vector<double>{2050, 975, 2400}));
   l = layout("x", "");  // no buttons; the row still has button 0's height
   EXPECT_TRUE(l.buttons.empty());
   EXPECT_EQ(l.window.height, l.frame.height + 100 + 375 + 150);
   l = layout("Hello", "OK", true);
-  EXPECT_TRUE(l.checkVisible);
-  EXPECT_EQ(l.check.top, l.frame.height + 50);
+  EXPECT_TRUE(l.checkVisible && l.check.top == l.frame.height + 50);
   EXPECT_EQ(l.rowTop, l.frame.height + 50 + 375 + 50);
 }
 
