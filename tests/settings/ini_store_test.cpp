@@ -3,9 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <random>
+#include <thread>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "settings/code_page.h"
+#include "support/file_helpers.h"
 #include "testkit/files.h"
 
 namespace kelvane {
@@ -17,7 +26,7 @@ using testkit::getBytes;
 using testkit::putBytes;
 
 const std::string kSec = "Initialization";
-const std::set<std::string> kOnlyTheFile{"Kelvane.ini"};
+const std::set<std::string> kOnlyTheFile{"Kelvane.ini", ".Kelvane.ini.lock"};
 
 struct IniStoreTest : ::testing::Test {
   testkit::ScratchFolder folder;
@@ -45,6 +54,8 @@ TEST_F(IniStoreTest, ReadsAsThePrivateProfileFunctionsDo) {
       {"[Initialization]\r\nA=1\r\n[Other]\r\n[Initialization]\r\nB=2\r\n", "B", "2"},
       {"[Initialization]\r\nKey=\"q\"\r\n", "Key", "\"q\""},
       {"[Initialization]\r\nT\xC9LESCOPE|=7\r\n", "t\xC3\xA9lescope|", "7"},
+      {"; \xA7\r\n[Initialization]\r\nA=T\xC3\xA9l\r\n", "A", "T\xC3\xA9l"},  // a stray byte elsewhere
+      {"\xEF\xBB\xBF[Initialization]\r\nA=T\xE9l\r\n", "A", "T\xC3\xA9l"},
       {"[Initialization]\r\nA=x\0y\r\n"s, "A", "x\0y"s},
       {"[Initialization]\r\nKey=" + longValue + "\r\n", "Key", longValue},
   };
@@ -73,45 +84,27 @@ TEST_F(IniStoreTest, WritesChangeOnlyTheLinesOfTheirKeys) {
   }
 }
 
-TEST_F(IniStoreTest, AFileWrittenOnWindowsLoadsWholeAndKeepsItsUnknownLines) {
-  const std::string windowsFile =
-      "[Initialization]\r\nLastBrightness = 250\r\nPresetList1=T\xE9lescope\tRefractor\r\n"
-      "Custom=keep me\r\n; comment \xA7\r\nno equals here\r\n"
-      "T\xE9lescope|Mono|2x2|Red|=300\r\n\r\n[Window]\r\nLeft=5\r\n";
-  putBytes(file, windowsFile);
-  EXPECT_EQ(store.read(kSec, "LastBrightness"), "250");
-  EXPECT_EQ(store.read(kSec, "PresetList1"), "T\xC3\xA9lescope\tRefractor");
-  EXPECT_EQ(store.read(kSec, "T\xC3\xA9lescope|Mono|2x2|Red|"), "300");
-
-  store.write(kSec, {{"LastBrightness", "251"}, {"PresetList1", "T\xC3\xA9lescope\tRefractor"}, {"TurnOff", "1"}});
-  std::string expected = windowsFile;
-  expected.replace(expected.find("250"), 3, "251");
-  expected.insert(expected.find("\r\n\r\n[Window]") + 2, "TurnOff=1\r\n");
-  EXPECT_EQ(getBytes(file), expected);
-
-  // A character the code page lacks turns the whole file into UTF-8, losing nothing.
-  store.write(kSec, "Filter", "H\xCE\xB1");
-  EXPECT_EQ(store.read(kSec, "Filter"), "H\xCE\xB1");
-  EXPECT_EQ(store.read(kSec, "T\xC3\xA9lescope|Mono|2x2|Red|"), "300");
-  EXPECT_NE(getBytes(file).find("; comment \xC2\xA7\r\n"), std::string::npos);
-  EXPECT_EQ(store.read("Window", "Left"), "5");
-}
-
-TEST_F(IniStoreTest, EncodingIsKeptAndEveryValueReadsBack) {
-  const std::tuple<std::string, std::string, std::string> cases[] = {  // before, value, its bytes
-      {"", "\xC3\xA9", "\xE9"},                                        // new file: code page
-      {"", "\xE2\x98\x85", "\xE2\x98\x85"},                            // new file: UTF-8
-      {"[Initialization]\r\nA=\xC3\xA9\r\n", "\xC3\xBC", "\xC3\xBC"},  // UTF-8 stays UTF-8
-      {"\xEF\xBB\xBF[Initialization]\r\n", "\xC3\xBC", "\xC3\xBC"},    // BOM kept
-      {"", "\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC", "\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC"},  // E9 80 80 would read as UTF-8
+// Lines we do not write keep their bytes; a changed line keeps its encoding
+// unless its value needs UTF-8; new lines follow most lines, else the code page.
+TEST_F(IniStoreTest, EachLineKeepsItsOwnEncoding) {
+  const std::string mixed = "; \xA7\r\n[Initialization]\r\nA=T\xE9l\r\nB=T\xC3\xA9l\r\n";
+  const std::tuple<std::string, std::string, std::string, std::string> cases[] = {  // before, key, value, after
+      {"", "V", "\xC3\xA9", "[Initialization]\r\nV=\xE9\r\n"},
+      {"", "V", "\xE2\x98\x85", "[Initialization]\r\nV=\xE2\x98\x85\r\n"},
+      {"", "V", "\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC", "[Initialization]\r\nV=\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC\r\n"},  // E9 80 80 reads as UTF-8
+      {"[Initialization]\r\nA=\xC3\xA9\r\n", "V", "\xC3\xBC", "[Initialization]\r\nA=\xC3\xA9\r\nV=\xC3\xBC\r\n"},
+      {"\xEF\xBB\xBF[Initialization]\r\n", "V", "\xC3\xBC", "\xEF\xBB\xBF[Initialization]\r\nV=\xC3\xBC\r\n"},
+      {mixed, "a", "\xC3\xBC", "; \xA7\r\n[Initialization]\r\nA=\xFC\r\nB=T\xC3\xA9l\r\n"},
+      {mixed, "b", "\xC3\xBC", "; \xA7\r\n[Initialization]\r\nA=T\xE9l\r\nB=\xC3\xBC\r\n"},
+      {mixed, "B", "T\xC3\xA9l\tH\xCE\xB1", "; \xA7\r\n[Initialization]\r\nA=T\xE9l\r\nB=T\xC3\xA9l\tH\xCE\xB1\r\n"},
+      {mixed, "V", "\xC3\xBC", mixed + "V=\xFC\r\n"},
+      {"[Initialization]\r\nT\xE9l=1\r\n", "t\xC3\xA9L", "H\xCE\xB1", "[Initialization]\r\nT\xC3\xA9l=H\xCE\xB1\r\n"},
   };
-  for (const auto& [before, value, bytesOfValue] : cases) {
+  for (const auto& [before, key, value, after] : cases) {
     setFile(before);
-    store.write(kSec, "V", value);
-    EXPECT_EQ(store.read(kSec, "V"), value);
-    const std::string bytes = getBytes(file);
-    EXPECT_NE(bytes.find("V=" + bytesOfValue + "\r\n"), std::string::npos) << value;
-    EXPECT_EQ(bytes.starts_with("\xEF\xBB\xBF"), before.starts_with("\xEF\xBB\xBF"));
+    store.write(kSec, key, value);
+    EXPECT_EQ(getBytes(file), after) << before << key;
+    EXPECT_EQ(store.read(kSec, key), value);
   }
   for (const char* good : {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"})
     EXPECT_TRUE(isValidUtf8(good)) << good;
@@ -167,6 +160,84 @@ TEST_F(IniStoreTest, GarbageAndHugeFilesAreKeptAndStillTakeAKey) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));  // minutes if quadratic
   EXPECT_EQ(store.read(kSec, "New"), "1");
 }
+
+// Writers in processes of their own (threads where there is no fork), each
+// adding its own keys one write at a time.
+TEST_F(IniStoreTest, ConcurrentWritersLoseNoKey) {
+  constexpr int kWriters = 3, kKeys = 100;
+  const auto writer = [&](int w) {
+    IniStore mine(file);
+    for (int k = 0; k < kKeys; ++k) mine.write(kSec, "W" + std::to_string(w) + "K" + std::to_string(k), "1");
+  };
+#ifdef _WIN32
+  std::vector<std::thread> threads;
+  for (int w = 0; w < kWriters; ++w) threads.emplace_back(writer, w);
+  for (auto& t : threads) t.join();
+#else
+  std::vector<pid_t> children;
+  for (int w = 0; w < kWriters; ++w) {
+    if (const pid_t pid = ::fork(); pid == 0) {
+      try {
+        writer(w);
+      } catch (...) {
+        ::_exit(1);
+      }
+      ::_exit(0);
+    } else {
+      children.push_back(pid);
+    }
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+#endif
+  const std::string all = getBytes(file);
+  int lost = 0;
+  for (int w = 0; w < kWriters; ++w)
+    for (int k = 0; k < kKeys; ++k) lost += all.find("W" + std::to_string(w) + "K" + std::to_string(k) + "=") == std::string::npos;
+  EXPECT_EQ(lost, 0);
+}
+
+#ifndef _WIN32
+// A writer killed at any moment leaves the old or the new file, whole; its
+// temporary files go at the next start-up, but none of anyone else's and
+// none while another writer is at work. KELVANE_KILLS sets the number of kills.
+TEST_F(IniStoreTest, KilledWritersLeaveAWholeFileAndTheirLeftoversAreSwept) {
+  std::string filler;
+  for (int i = 0; i < 20000; ++i) filler += "Filler" + std::to_string(i) + "=some value\r\n";
+  putBytes(file, "[Initialization]\r\nFirst=1\r\n" + filler + "Last=1\r\n");
+  const char* kills = std::getenv("KELVANE_KILLS");
+  std::mt19937 rng(11);
+  int broken = 0;
+  for (int round = 0, rounds = kills ? std::atoi(kills) : 30; round < rounds; ++round) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      for (int n = 0;; ++n) store.write(kSec, "Counter", std::to_string(n));
+    }
+    ::usleep(static_cast<useconds_t>(1000 + rng() % 30000));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    broken += store.read(kSec, "First") != "1" || store.read(kSec, "Last") != "1";
+  }
+  EXPECT_EQ(broken, 0);
+
+  const std::set<std::string> others{".Kelvane.ini.x1.tmp", ".Other.ini.123456.tmp", "Kelvane.ini.123456.tmp"};
+  for (const auto& name : others) putBytes(folder.path(name), "not ours");
+  putBytes(folder.path(".Kelvane.ini.42.tmp"), "ours, from an earlier version");
+  {
+    const WriteLock writing(file, 0);
+    store.removeStaleTempFiles();
+    EXPECT_TRUE(folder.names().contains(".Kelvane.ini.42.tmp"));
+  }
+  const int swept = store.removeStaleTempFiles();
+  if (kills) std::printf("%d kills: %d broken files, %d temporary files swept\n", std::atoi(kills), broken, swept);
+  std::set<std::string> left = others;
+  left.insert(kOnlyTheFile.begin(), kOnlyTheFile.end());
+  EXPECT_EQ(folder.names(), left);
+}
+#endif
 
 }  // namespace
 }  // namespace kelvane
