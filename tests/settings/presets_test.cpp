@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <strings.h>
+
 namespace kelvane {
 namespace {
 
@@ -29,6 +32,28 @@ TEST(Presets, NamesTheFileCannotCarryAreRefused) {
     EXPECT_EQ(nameProblem(name), "") << name;
   for (const std::string& name : {"a\tb"s, "a|b"s, "a=b"s, "a\rb"s, "a\nb"s, "a\0b"s, "[S]"s, ";c"s, " [x"s})
     EXPECT_NE(nameProblem(name), "") << name;
+}
+
+// Against inserting the names one by one as the add prompt does; "**" sorts
+// below letters, as in the usual collations.
+TEST(Presets, SortedDistinctGivesWhatInsertingOneByOneGives) {
+  const auto compare = [](const std::string& a, const std::string& b) { return ::strcasecmp(a.c_str(), b.c_str()); };
+  const std::string add = "** Add X **";
+  const std::vector<std::string> pool = {"b", "B", "a", "C", "c", "", "** add x **", "** ADD X **", "zz", "** a"};
+  std::mt19937 rng(3);
+  for (int round = 0; round < 500; ++round) {
+    std::vector<std::string> names(rng() % 8);
+    for (auto& name : names) name = pool[rng() % pool.size()];
+    std::vector<std::string> box{add};
+    for (const auto& name : names) {
+      std::size_t i = 0;
+      while (i < box.size() && compare(box[i], name) < 0) ++i;
+      if (i == box.size()) box.insert(box.end() - 1, name);
+      else if (compare(box[i], name) > 0) box.insert(box.begin() + static_cast<std::ptrdiff_t>(i), name);
+    }
+    box.pop_back();
+    EXPECT_EQ(sortedDistinct(names, add, compare), box) << joinPresetList(names);
+  }
 }
 
 }  // namespace
