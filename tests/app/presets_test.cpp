@@ -91,12 +91,19 @@ TEST_F(PresetsTest, NothingIsWrittenWhileTheSettingsLoad) {
 }
 
 TEST_F(PresetsTest, RetryReadsTheFailingSettingAgain) {
-  writeIni("[Initialization]\r\nKeepInFront=7\r\n");
-  host.onShow = [&](const ShownBox&) { writeIni("[Initialization]\r\nKeepInFront=1\r\n"); };
-  host.msgBox2Answers = {"Retry"};
-  FrmMDI& w = started();
-  EXPECT_EQ(host.shown[0].title, "Error 380 in ReadSettings");
-  EXPECT_EQ(w.chkKeeponTop->value(), 1);
+  const std::tuple<std::string, std::string, std::string> cases[] = {  // bad, fixed, failure
+      {"KeepInFront=7", "KeepInFront=1", "Error 380 in ReadSettings"},
+      {"PresetIndex1=abc", "PresetIndex1=1", "Error 13 in ReadSettings"}};
+  for (const auto& [bad, fixed, title] : cases) {
+    writeIni("[Initialization]\r\nPresetList1=A\tB\r\n" + bad + "\r\n");
+    host.shown.clear();
+    host.onShow = [&, fixed = fixed](const ShownBox&) { writeIni("[Initialization]\r\nPresetList1=A\tB\r\n" + fixed + "\r\n"); };
+    host.msgBox2Answers = {"Retry"};
+    FrmMDI& w = started();
+    ASSERT_EQ(host.count("msgBox2"), 1) << bad;
+    EXPECT_EQ(host.shown[0].title, title);
+    EXPECT_EQ(w.chkKeeponTop->value() + w.cmbPreset[1]->listIndex(), 1) << bad;
+  }
 }
 
 TEST_F(PresetsTest, ChoosingAnEntryAppliesItsPreset) {
@@ -194,15 +201,19 @@ TEST_F(PresetsTest, SavePresetStoresBothKeysOnlyOnYes) {
   EXPECT_EQ(ini("Default|Default|Default|Default|Duration"), "");
 }
 
-TEST_F(PresetsTest, ASaveThatCannotBeWrittenSaysSo) {
-  FrmMDI& w = started();
-  QFile::remove(QString::fromStdString(iniPath()));
+// One message per run, however many clicks; a preset asked to be saved says
+// every time that it was not.
+TEST_F(PresetsTest, ASettingsFileThatCannotBeUsedCostsOneMessage) {
   QDir().mkpath(QString::fromStdString(iniPath()));  // a folder where the file should be
-  host.msgBox2Answers = {"Ignore"};
+  FrmMDI& w = started();
+  for (int i = 0; i < 3; ++i) w.cmdBright1->click();
+  ASSERT_EQ(host.shown.size(), 1u);
+  EXPECT_EQ(host.shown[0].title, "Settings File");
+  EXPECT_NE(host.shown[0].text.find(iniPath()), std::string::npos);
+  EXPECT_EQ(w.txtBrightness->text(), "103");
+  host.msgBoxAnswers = {mb::Yes};
   w.cmdSavePreset->click();
-  ASSERT_GE(host.count("msgBox2"), 1);
-  EXPECT_EQ(host.shown.back().kind, "msgBox");
-  EXPECT_NE(host.shown.back().text.find("The preset was not saved"), std::string::npos);
+  EXPECT_EQ(host.shown.back().text.rfind("The preset was not saved.\r\n\r\nKelvane cannot use its settings file", 0), 0u);
 }
 
 TEST_F(PresetsTest, DeleteAsksRemovesAndSelectsTheFirstName) {

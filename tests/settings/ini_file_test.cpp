@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/error_handler.h"
 #include "support/status_log.h"
 #include "testkit/files.h"
 #include "testkit/scripted_host.h"
@@ -10,43 +9,48 @@
 namespace kelvane {
 namespace {
 
+namespace fs = std::filesystem;
+
 struct IniFileTest : ::testing::Test {
   testkit::ScriptedHost host;
   StatusLog log;
-  ErrorHandler errors{host, log};
   testkit::ScratchFolder folder;
   std::string file = folder.path("Kelvane.ini");
-  IniStore store{file};
+  SettingsFile settings{host, log};
+  void SetUp() override { settings.setPath(file); }
 };
 
-TEST_F(IniFileTest, ReadsGiveTheDefaultForMissingOrEmptyKeysAndFailedReads) {
-  EXPECT_EQ(readINIFile(errors, store, "TurnOff", "1"), "1");  // no file yet
+TEST_F(IniFileTest, MissingOrEmptyKeysGiveTheDefault) {
+  EXPECT_EQ(settings.read("TurnOff", "1"), "1");  // no file yet
   testkit::putBytes(file, "[Initialization]\r\nTurnOff=0\r\nPresetList2=\r\n");
-  EXPECT_EQ(readINIFile(errors, store, "TurnOff", "1"), "0");
-  EXPECT_EQ(readINIFile(errors, store, "PresetList2", "Default"), "Default");
-  EXPECT_EQ(host.count("msgBox2"), 0);
-
-  std::filesystem::remove(file);
-  std::filesystem::create_directory(file);
-  host.msgBox2Answers = {"Ignore", ""};
-  EXPECT_EQ(readINIFile(errors, store, "LastBrightness", "100"), "100");
-  EXPECT_EQ(readINIFile(errors, store, "LastBrightness", "100"), "");  // left at once
-  ASSERT_EQ(host.count("msgBox2"), 2);
-  EXPECT_EQ(host.shown[0].title, "Error 75 in ReadINIFile");
-  EXPECT_NE(host.shown[0].text.find("Module: Module1"), std::string::npos);
+  EXPECT_EQ(settings.read("TurnOff", "1"), "0");
+  EXPECT_EQ(settings.read("PresetList2", "Default"), "Default");
+  EXPECT_TRUE(settings.write({{"A", "2"}}));
+  EXPECT_EQ(settings.read("A", ""), "2");
+  EXPECT_TRUE(host.shown.empty());
 }
 
-TEST_F(IniFileTest, WriteSucceedsOnlyWhenTheFileWasWritten) {
-  std::filesystem::create_directory(file);
-  for (const char* giveUp : {"Ignore", ""}) {
-    host.msgBox2Answers = {giveUp};
-    EXPECT_FALSE(writeINIFile(errors, store, {{"A", "2"}, {"B", "3"}})) << giveUp;
+// Reads give the default, writes are dropped, and each cause is explained
+// once, however often it is met.
+TEST_F(IniFileTest, AFileThatCannotBeUsedIsExplainedOncePerCause) {
+  const std::pair<std::function<void()>, std::string> causes[] = {
+      {[&] { fs::create_directory(file); }, "A folder of that name stands where the file should be."},
+      {[&] { settings.setPath(file = folder.path("gone/Kelvane.ini")); }, "Its folder does not exist."},
+  };
+  for (const auto& [breakIt, why] : causes) {
+    breakIt();
+    const std::size_t before = host.shown.size();
+    for (int click = 0; click < 3; ++click) {
+      EXPECT_EQ(settings.read("TurnOff", "1"), "1");
+      EXPECT_FALSE(settings.write({{"TurnOff", "0"}}));
+    }
+    ASSERT_EQ(host.shown.size(), before + 1) << why;
+    EXPECT_EQ(host.shown.back().kind, "msgBox");
+    EXPECT_EQ(host.shown.back().title, kSettingsProblemTitle);
+    EXPECT_NE(host.shown.back().text.find(file + "\r\n\r\n" + why), std::string::npos) << host.shown.back().text;
   }
-  EXPECT_EQ(host.shown.back().title, "Error 75 in WriteINIFile");
-  host.msgBox2Answers = {"Retry"};  // after the user cleared the obstacle
-  host.onShow = [&](const testkit::ShownBox&) { std::filesystem::remove(file); };
-  EXPECT_TRUE(writeINIFile(errors, store, "A", "2"));
-  EXPECT_EQ(readINIFile(errors, store, "A", ""), "2");
+  EXPECT_FALSE(settings.write({{"A", "1"}}, false));  // the caller explains it itself
+  EXPECT_EQ(settings.lastProblem(), settingsProblem(file, rt::PathNotFound));
 }
 
 }  // namespace
