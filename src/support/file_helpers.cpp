@@ -146,6 +146,19 @@ std::string readFiletoString(ErrorHandler& errors, const std::string& path) {
   return result;
 }
 
+#ifndef _WIN32
+// What root (a "sudo kelvane") creates in another user's folder is given to
+// that user, whose own later runs could not change it otherwise. The entry
+// is fd when there is one, else path.
+static void giveToFolderOwner(const std::string& folder, int fd, const std::string& path = {}) {
+  struct stat st {};
+  if (::geteuid() != 0 || ::stat(folder.c_str(), &st) != 0 || st.st_uid == 0) return;
+  if ((fd >= 0 ? ::fchown(fd, st.st_uid, st.st_gid) : ::lchown(path.c_str(), st.st_uid, st.st_gid)) != 0) {
+    // not permitted here after all (a file system without owners): keep it
+  }
+}
+#endif
+
 void makeFolder(const std::string& path) {
 #ifdef _WIN32
   if (!CreateDirectoryA(path.c_str(), nullptr)) {
@@ -157,8 +170,13 @@ void makeFolder(const std::string& path) {
   }
 #else
   std::error_code ec;
-  fs::create_directory(path, ec);
+  const bool made = fs::create_directory(path, ec);
   if (ec) throw fileError(ec.value());
+  if (made) {
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    giveToFolderOwner(fs::path(folder).parent_path().string(), -1, path);
+  }
 #endif
 }
 
@@ -302,6 +320,8 @@ void writeFileAtomic(const std::string& path, const std::string& content) {
       // not permitted: the file becomes the writer's, as any new file would
     }
     ::fchmod(fd, old.st_mode & 07777);
+  } else {
+    giveToFolderOwner(folder, fd);
   }
   int err = 0;
   for (std::size_t done = 0; !err && done < content.size();) {
@@ -362,6 +382,7 @@ WriteLock::WriteLock(const std::string& path, int waitMs) {
   // A lock file another user made: reading is enough to lock it.
   if (fd < 0 && err == EACCES) fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) throw fileError(err);
+  giveToFolderOwner(placeOf(path).folder.empty() ? "." : placeOf(path).folder, fd);
   // flock, not fcntl: its lock belongs to this descriptor, so two locks in
   // one process exclude each other and closing another descriptor of the
   // file does not drop it.

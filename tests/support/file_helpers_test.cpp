@@ -95,6 +95,16 @@ TEST_F(FileHelpersTest, AReplacementReachesTheDiskWithItsFolderAndKeepsModeAndOw
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   if (root) {
     EXPECT_EQ(std::pair(st.st_uid, st.st_gid), std::pair(1234u, 5678u));
+    // What root makes in another user's folder becomes that user's.
+    ASSERT_EQ(::chown(folder.dir.c_str(), 1234, 5678), 0);
+    makeFolder(folder.path("new") + "/");
+    writeFileAtomic(folder.path("new.ini"), "x");
+    for (const char* made : {"new", "new.ini"}) {
+      ASSERT_EQ(::stat(folder.path(made).c_str(), &st), 0);
+      EXPECT_EQ(std::pair(st.st_uid, st.st_gid), std::pair(1234u, 5678u)) << made;
+    }
+    fs::remove(folder.path("new"));
+    fs::remove(folder.path("new.ini"));
   }
 
   const auto openFiles = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
