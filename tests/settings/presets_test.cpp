@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <strings.h>
 
@@ -38,21 +39,17 @@ TEST(Presets, NamesTheFileCannotCarryAreRefused) {
 // below letters, as in the usual collations.
 TEST(Presets, SortedDistinctGivesWhatInsertingOneByOneGives) {
   const auto compare = [](const std::string& a, const std::string& b) { return ::strcasecmp(a.c_str(), b.c_str()); };
-  const std::string add = "** Add X **";
-  const std::vector<std::string> pool = {"b", "B", "a", "C", "c", "", "** add x **", "** ADD X **", "zz", "** a"};
+  const std::vector<std::string> pool = {"b", "B", "a", "C", "", "** add x **", "** ADD X **", "zz", "** a"};
   std::mt19937 rng(3);
   for (int round = 0; round < 500; ++round) {
-    std::vector<std::string> names(rng() % 8);
+    std::vector<std::string> names(rng() % 8), box{"** Add X **"};
     for (auto& name : names) name = pool[rng() % pool.size()];
-    std::vector<std::string> box{add};
     for (const auto& name : names) {
-      std::size_t i = 0;
-      while (i < box.size() && compare(box[i], name) < 0) ++i;
-      if (i == box.size()) box.insert(box.end() - 1, name);
-      else if (compare(box[i], name) > 0) box.insert(box.begin() + static_cast<std::ptrdiff_t>(i), name);
+      auto at = std::find_if(box.begin(), box.end(), [&](const std::string& e) { return compare(e, name) >= 0; });
+      if (at == box.end() || compare(*at, name) > 0) box.insert(at == box.end() ? at - 1 : at, name);
     }
     box.pop_back();
-    EXPECT_EQ(sortedDistinct(names, add, compare), box) << joinPresetList(names);
+    EXPECT_EQ(sortedDistinct(names, std::string("** Add X **"), compare), box) << joinPresetList(names);
   }
 }
 
