@@ -27,7 +27,8 @@ void BM_StartWithLongPresetList(benchmark::State& state) {
   qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
   std::mt19937 rng(1);
   std::vector<std::string> names;
-  for (int i = 0; i < count; ++i) names.push_back("Scope " + std::to_string(rng() % 10000000) + (i % 2 ? " f/5" : " F/7"));
+  for (int i = 0; i < count; ++i)
+    names.push_back("Scope " + std::to_string(rng() % 10000000) + (i % 2 ? " f/5" : " F/7"));
   for (int i = 0; i < count / 20; ++i) names.push_back("SCOPE" + names[static_cast<std::size_t>(i)].substr(5));
   std::string list;
   for (const std::string& name : names) list += (list.empty() ? "" : "\t") + name;

@@ -87,7 +87,9 @@ void FrmMDI::cmdSavePreset_Click() {
     return;
   // Asked for in so many words: a failure is told every time, with its cause.
   if (!saved)
-    trap([&] { host_.msgBox("The preset was not saved.\r\n\r\n" + settings_.lastProblem(), mb::OkOnly, "Confirm Preset"); });
+    trap([&] {
+      host_.msgBox("The preset was not saved.\r\n\r\n" + settings_.lastProblem(), mb::OkOnly, "Confirm Preset");
+    });
 }
 
 void FrmMDI::cmdDeletePreset_Click(int index) {

@@ -15,12 +15,11 @@ constexpr const char* kModule = "frmMDI";
 // Case-insensitive order of names in the user's collation; names that differ
 // only in case are equal, names the collation cannot tell apart still get a
 // stable order. The case-folded texts are given, so that a sort folds each
-// name once.
+// name once. Names equal but for case fold alike, so the collation decides
+// first and the plain comparison only between names it cannot tell apart.
 int compareNames(const QString& a, const QString& aFolded, const QString& b, const QString& bFolded) {
-  const int plain = QString::compare(a, b, Qt::CaseInsensitive);
-  if (plain == 0) return 0;
   const int collated = aFolded.localeAwareCompare(bFolded);
-  return collated != 0 ? collated : plain;
+  return collated != 0 ? collated : QString::compare(a, b, Qt::CaseInsensitive);
 }
 
 int compareNames(const QString& a, const QString& b) {

@@ -266,6 +266,9 @@ void writeFileAtomic(const std::string& path, const std::string& content) {
   const DWORD targetAttributes = GetFileAttributesA(path.c_str());
   if (targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_READONLY))
     throw RuntimeError(rt::PermissionDenied);
+  // ReplaceFile would move a folder aside to make room.
+  if (targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    throw RuntimeError(rt::PathFileAccessError);
   std::string temp;
   HANDLE h = INVALID_HANDLE_VALUE;
   // A name left by a crashed writer is skipped.
@@ -287,10 +290,17 @@ void writeFileAtomic(const std::string& path, const std::string& content) {
   // ReplaceFile keeps the old file's owner, permissions and attributes; a new
   // file, or a file system without it, takes the plain rename (which also
   // finishes a ReplaceFile that removed the old file but could not rename).
-  if (!err && !(targetAttributes != INVALID_FILE_ATTRIBUTES &&
-                ReplaceFileA(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) &&
-      !MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    err = GetLastError();
+  // A reader (another instance, a virus scanner) holding the old file open
+  // blocks both for a moment: they are tried again for about half a second.
+  for (int attempt = 0, wait = 1; !err; ++attempt) {
+    if ((targetAttributes != INVALID_FILE_ATTRIBUTES &&
+         ReplaceFileA(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
+        MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      break;
+    const DWORD why = GetLastError();
+    if ((why != ERROR_SHARING_VIOLATION && why != ERROR_ACCESS_DENIED) || attempt == 60) err = why;
+    else pause(wait);
+  }
   if (err) {
     DeleteFileA(temp.c_str());
     throw windowsFileError(err);

@@ -197,7 +197,7 @@ TEST_F(PresetsTest, ASettingsFileThatCannotBeUsedCostsOneMessagePerCause) {
   }
   host.msgBoxAnswers = {mb::Yes};
   w.cmdSavePreset->click();
-  EXPECT_EQ(host.shown.back().text.rfind("The preset was not saved.\r\n\r\nKelvane cannot use its settings file", 0), 0u);
+  EXPECT_EQ(host.shown.back().text.rfind("The preset was not saved.\r\n\r\nKelvane cannot use its settings", 0), 0u);
 }
 
 TEST_F(PresetsTest, DeleteAsksRemovesAndSelectsTheFirstName) {
