@@ -15,10 +15,14 @@ namespace {
 
 // A memory-backed folder where there is one: every write ends in a flush to disk.
 const std::string& scratchPath() {
-  static const std::string path =
-      (kelvane::pathExists("/dev/shm/") ? std::string("/dev/shm/") : kelvane::getTempDir()) +
-      "kelvane_fuzz_" + std::to_string(getpid()) + ".ini";
-  static const bool removedAtExit = std::atexit([] { std::remove(path.c_str()); }) == 0;
+  static const std::string folder =
+      kelvane::pathExists("/dev/shm/") ? std::string("/dev/shm/") : kelvane::getTempDir();
+  static const std::string name = "kelvane_fuzz_" + std::to_string(getpid()) + ".ini";
+  static const std::string path = folder + name;
+  static const bool removedAtExit = std::atexit([] {
+    std::remove(path.c_str());
+    std::remove((folder + "." + name + ".lock").c_str());  // the store's write lock
+  }) == 0;
   (void)removedAtExit;
   return path;
 }

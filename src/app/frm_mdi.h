@@ -20,7 +20,7 @@
 #include "app/vb_controls.h"
 #include "device/device_link.h"
 #include "panel/panel_engine.h"
-#include "settings/ini_store.h"
+#include "settings/ini_file.h"
 #include "support/help_launcher.h"
 
 namespace kelvane {
@@ -137,7 +137,7 @@ class FrmMDI : public QWidget {
   void stepBrightness(const char* location, std::int32_t step);
   // The settings file's keys in section "Initialization".
   std::string readKey(const std::string& key, const std::string& defaultValue);
-  bool writeKeys(const IniEntries& entries);
+  bool writeKeys(const IniEntries& entries, bool explainFailure = true);
   std::string presetKey() const;
 
   Host& host_;
@@ -146,7 +146,7 @@ class FrmMDI : public QWidget {
   FrmMDIOptions options_;
   PanelEngine engine_;
   HelpLauncher help_;
-  IniStore store_{std::string()};
+  SettingsFile settings_{host_, log_};
 
   std::int32_t brightness_ = 0;
   std::string appDataFolder_;

@@ -81,16 +81,15 @@ void FrmMDI::cmdSavePreset_Click() {
   bool saved = false;
   if (!trap([&] {
         const std::string key = presetKey();
-        saved = writeKeys({{key, brightnessText()}, {durationKey(key), txtDuration->text().toStdString()}});
+        saved = writeKeys({{key, brightnessText()}, {durationKey(key), txtDuration->text().toStdString()}},
+                          false);
       }))
     return;
-  if (!saved) {
-    // The failure itself was reported by the write; say what it cost.
+  // Asked for in so many words: a failure is told every time, with its cause.
+  if (!saved)
     trap([&] {
-      host_.msgBox("The preset was not saved: the settings file " + iniFile_ + " could not be written.",
-                   mb::OkOnly, "Confirm Preset");
+      host_.msgBox("The preset was not saved.\r\n\r\n" + settings_.lastProblem(), mb::OkOnly, "Confirm Preset");
     });
-  }
 }
 
 void FrmMDI::cmdDeletePreset_Click(int index) {

@@ -1,7 +1,6 @@
 // Loading the settings file into the window at start-up and saving the
 // window's state after every change.
 #include "app/frm_mdi.h"
-#include "settings/ini_file.h"
 #include "settings/presets.h"
 #include "support/error_handler.h"
 #include "support/host.h"
@@ -15,37 +14,63 @@ constexpr const char* kModule = "frmMDI";
 
 // Case-insensitive order of names in the user's collation; names that differ
 // only in case are equal, names the collation cannot tell apart still get a
-// stable order.
+// stable order. The case-folded texts are given, so that a sort folds each
+// name once. Names equal but for case fold alike, so the collation decides
+// first and the plain comparison only between names it cannot tell apart.
+int compareNames(const QString& a, const QString& aFolded, const QString& b, const QString& bFolded) {
+  const int collated = aFolded.localeAwareCompare(bFolded);
+  return collated != 0 ? collated : QString::compare(a, b, Qt::CaseInsensitive);
+}
+
 int compareNames(const QString& a, const QString& b) {
-  const int plain = QString::compare(a, b, Qt::CaseInsensitive);
-  if (plain == 0) return 0;
-  const int collated = a.toCaseFolded().localeAwareCompare(b.toCaseFolded());
-  return collated != 0 ? collated : plain;
+  return compareNames(a, a.toCaseFolded(), b, b.toCaseFolded());
+}
+
+// The stored names in the order and without the duplicates that inserting
+// them one by one with AddItemInOrder gives, in n log n.
+QStringList namesInOrder(const std::vector<std::string>& pieces, const QString& addEntry) {
+  struct Name {
+    QString text, folded;
+  };
+  std::vector<Name> names;
+  names.reserve(pieces.size());
+  for (const std::string& piece : pieces) {
+    QString text = QString::fromStdString(piece);
+    names.push_back({text, text.toCaseFolded()});
+  }
+  const auto compare = [](const Name& a, const Name& b) { return compareNames(a.text, a.folded, b.text, b.folded); };
+  QStringList list;
+  list.reserve(static_cast<qsizetype>(names.size()));
+  for (const Name& name : sortedDistinct(names, Name{addEntry, addEntry.toCaseFolded()}, compare)) list << name.text;
+  return list;
 }
 }  // namespace
 
 std::string FrmMDI::readKey(const std::string& key, const std::string& defaultValue) {
-  return readINIFile(errors_, store_, key, defaultValue);
+  return settings_.read(key, defaultValue);
 }
 
-bool FrmMDI::writeKeys(const IniEntries& entries) {
-  if (!writeINIFile(errors_, store_, entries)) return false;
+bool FrmMDI::writeKeys(const IniEntries& entries, bool explainFailure) {
+  if (!settings_.write(entries, explainFailure)) return false;
   ++settingsWrites_;
   return true;
 }
 
 void FrmMDI::readSettings() {
   Trap trap(errors_, kModule, "ReadSettings");
+  // Temporary files of writes that were killed midway (no other instance is
+  // writing while this is done).
+  settings_.removeStaleTempFiles();
   for (int n = 1; n <= 4; ++n) {
     VbComboBox* box = cmbPreset[static_cast<std::size_t>(n)];
     std::vector<std::string> pieces;
-    std::string index;
-    if (!trap([&] { box->appendItem(QString::fromStdString(addEntryText(n))); })) return;
+    const QString addEntry = QString::fromStdString(addEntryText(n));
+    if (!trap([&] { box->appendItem(addEntry); })) return;
     if (!trap([&] { pieces = splitPresetList(readKey(presetListKey(n), kDefaultPresetList)); })) return;
-    for (const std::string& piece : pieces)
-      if (!trap([&] { addItemInOrder(QString::fromStdString(piece), box); })) return;
-    if (!trap([&] { index = readKey(presetIndexKey(n), kDefaultPresetIndex); })) return;
-    if (!trap([&] { box->setListIndex(textToWholeNumber(index)); })) return;
+    if (!trap([&] { box->insertItemsAt(0, namesInOrder(pieces, addEntry)); })) return;
+    // The key is read again on Retry: the user may have fixed the file.
+    if (!trap([&] { box->setListIndex(textToWholeNumber(readKey(presetIndexKey(n), kDefaultPresetIndex))); }))
+      return;
   }
   if (!trap([&] { chkKeeponTop->setValue(textToWholeNumber(readKey(kKeepInFrontKey, kDefaultKeepInFront))); })) return;
   if (!trap([&] { chkTurnOff->setValue(textToWholeNumber(readKey(kTurnOffKey, kDefaultTurnOff))); })) return;

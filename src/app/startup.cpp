@@ -53,7 +53,7 @@ bool FrmMDI::formLoad() {
   if (!trap([&] { appDataFolder_ = getSpecialFolder(CSIDL_APPDATA) + "Kelvane" + kPathSeparator; })) return showWindow();
   if (!trap([&] {
         iniFile_ = appDataFolder_ + "Kelvane.ini";
-        store_ = IniStore(iniFile_);
+        settings_.setPath(iniFile_);
         log_.setFilePath(appDataFolder_ + "status.log");
       }))
     return showWindow();

@@ -81,6 +81,15 @@ void VbComboBox::insertItemAt(int index, const QString& text) {
   });
 }
 
+void VbComboBox::insertItemsAt(int index, const QStringList& texts) {
+  if (index < 0 || index > count()) throw RuntimeError(rt::InvalidPropertyValue);
+  const int before = currentIndex();
+  silently([&] {
+    insertItems(index, texts);
+    setCurrentIndex(before < 0 ? -1 : (index <= before ? before + texts.size() : before));
+  });
+}
+
 void VbComboBox::removeItemAt(int index) {
   if (index < 0 || index >= count()) throw RuntimeError(rt::InvalidPropertyValue);
   const int before = currentIndex();

@@ -41,6 +41,7 @@ class VbComboBox : public QComboBox {
   void setListIndex(int index);
   void appendItem(const QString& text);
   void insertItemAt(int index, const QString& text);
+  void insertItemsAt(int index, const QStringList& texts);
   void removeItemAt(int index);
   QString selectedText() const;  // "" when nothing is selected
   std::function<void()> onClick;

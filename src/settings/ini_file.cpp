@@ -1,30 +1,75 @@
 #include "settings/ini_file.h"
 
-#include "support/error_handler.h"
+#include "support/file_helpers.h"
+#include "support/host.h"
+#include "support/runtime_error.h"
+#include "support/status_log.h"
 
 namespace kelvane {
 
-std::string readINIFile(ErrorHandler& errors, const IniStore& store, const std::string& key,
-                        const std::string& defaultValue) {
+std::string settingsProblem(const std::string& path, int failure) {
+  std::string why, todo;
+  switch (failure) {
+    case rt::PermissionDenied:
+      why = "The file or its folder is read-only, or belongs to another user.";
+      todo = "Give your account permission to read and write both.";
+      break;
+    case rt::PathFileAccessError:
+      if (pathExists(path) && !fileExists(path)) {
+        why = "A folder of that name stands where the file should be.";
+        todo = "Move or rename that folder.";
+      } else {
+        why = "The file cannot be opened or replaced; another program may be holding it.";
+        todo = "Close the programs that use it, then try again.";
+      }
+      break;
+    case rt::PathNotFound:
+      why = "Its folder does not exist.";
+      todo = "Create the folder, or start Kelvane again, which creates it.";
+      break;
+    case rt::DiskFull:
+      why = "The disk is full.";
+      todo = "Free some space on that disk.";
+      break;
+    case rt::DeviceIOError:
+      why = "The disk reported an error.";
+      todo = "Check the disk.";
+      break;
+    default:
+      why = "Error " + std::to_string(failure) + ": " + runtimeDescription(failure) + ".";
+      break;
+  }
+  std::string text = "Kelvane cannot use its settings file\r\n" + path + "\r\n\r\n" + why + "\r\n";
+  if (!todo.empty()) text += todo + " ";
+  return text + "Until then Kelvane goes on working, but changes to its settings are not saved.";
+}
+
+void SettingsFile::failed(int failure, const std::string& description, bool explain) {
+  log_.message("Settings file " + path() + ": Error " + std::to_string(failure) + " " + description);
+  lastProblem_ = settingsProblem(path(), failure);
+  // One explanation per cause and run: a broken file must not cost a dialog
+  // on every click.
+  if (explained_.insert(failure).second && explain) host_.msgBox(lastProblem_, mb::OkOnly, kSettingsProblemTitle);
+}
+
+std::string SettingsFile::read(const std::string& key, const std::string& defaultValue) {
   std::string text;
-  Trap trap(errors, "Module1", "ReadINIFile");
-  if (!trap([&] { text = store.read(kSettingsSection, key); })) return text;
+  try {
+    text = store_.read(kSettingsSection, key);
+  } catch (const RuntimeError& e) {
+    failed(e.number(), e.description(), true);
+  }
   return text.empty() ? defaultValue : text;
 }
 
-bool writeINIFile(ErrorHandler& errors, IniStore& store, const IniEntries& entries) {
-  bool written = false;
-  Trap trap(errors, "Module1", "WriteINIFile");
-  trap([&] {
-    store.write(kSettingsSection, entries);
-    written = true;
-  });
-  return written;
-}
-
-bool writeINIFile(ErrorHandler& errors, IniStore& store, const std::string& key,
-                  const std::string& value) {
-  return writeINIFile(errors, store, IniEntries{{key, value}});
+bool SettingsFile::write(const IniEntries& entries, bool explain) {
+  try {
+    store_.write(kSettingsSection, entries);
+    return true;
+  } catch (const RuntimeError& e) {
+    failed(e.number(), e.description(), explain);
+    return false;
+  }
 }
 
 }  // namespace kelvane

@@ -1,26 +1,57 @@
 #pragma once
 // ReadINIFile and WriteINIFile: the program's keys in the one section of the
-// settings file, each under its own error trap.
+// settings file. A settings file that cannot be read or written does not
+// stop the program: a read gives the default and a write is dropped. Each
+// failure goes to the status log, and the first of each cause in a run is
+// explained to the user (which file, what is wrong, what to do) in one
+// message box; later ones are not, so a broken file costs one dialog, not
+// one per click.
+#include <set>
 #include <string>
 
 #include "settings/ini_store.h"
 
 namespace kelvane {
 
-class ErrorHandler;
+class Host;
+class StatusLog;
 
 inline constexpr const char* kSettingsSection = "Initialization";
+inline constexpr const char* kSettingsProblemTitle = "Settings File";
 
-// The key's value, or defaultValue when it is missing or empty. A read that
-// fails is reported; Ignore gives the default, any other answer that leaves
-// gives "".
-std::string readINIFile(ErrorHandler& errors, const IniStore& store, const std::string& key,
-                        const std::string& defaultValue);
+// What a failure (a run-time failure number) of the settings file at path
+// means and what the user can do about it, in words for the user.
+std::string settingsProblem(const std::string& path, int failure);
 
-// Sets the keys in one rewrite of the file. A failure is reported; Retry
-// writes again. True only when the file was written.
-bool writeINIFile(ErrorHandler& errors, IniStore& store, const IniEntries& entries);
-bool writeINIFile(ErrorHandler& errors, IniStore& store, const std::string& key,
-                  const std::string& value);
+class SettingsFile {
+ public:
+  SettingsFile(Host& host, StatusLog& log) : host_(host), log_(log) {}
+
+  void setPath(const std::string& path) { store_ = IniStore(path); }
+  const std::string& path() const { return store_.path(); }
+
+  // The key's value, or defaultValue when it is missing or empty, or when
+  // the file cannot be read.
+  std::string read(const std::string& key, const std::string& defaultValue);
+
+  // Sets the keys in one rewrite of the file; true only when it was written.
+  // With explain false the caller tells the user itself, with lastProblem().
+  bool write(const IniEntries& entries, bool explain = true);
+
+  // settingsProblem of the last failure.
+  const std::string& lastProblem() const { return lastProblem_; }
+
+  // Removes what writes killed midway left beside the file.
+  void removeStaleTempFiles() const { (void)store_.removeStaleTempFiles(); }
+
+ private:
+  void failed(int failure, const std::string& description, bool explain);
+
+  Host& host_;
+  StatusLog& log_;
+  IniStore store_{std::string()};
+  std::set<int> explained_;
+  std::string lastProblem_;
+};
 
 }  // namespace kelvane

@@ -20,50 +20,14 @@ namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-enum class Encoding { Windows1252, Utf8, Utf8WithBom };
+// How long a write waits for another process's write of the same file.
+constexpr int kLockWaitMs = 5000;
 
+// The file's bytes without a leading byte-order mark, which is kept aside.
 struct Content {
-  bool exists = false;
-  std::string text;  // UTF-8
-  Encoding encoding = Encoding::Windows1252;
+  std::string bytes;
+  bool bom = false;
 };
-
-// ---- file bytes <-> text -------------------------------------------------
-
-// Bytes that are valid UTF-8 are taken as UTF-8; anything else was written in
-// the Windows code page. Plain ASCII counts as the code page, so a file that
-// Windows wrote keeps being written as Windows would.
-Content decode(std::string bytes) {
-  Content c;
-  c.exists = true;
-  const std::string_view v(bytes);
-  if (v.starts_with(kBom) && isValidUtf8(v.substr(kBom.size()))) {
-    c.text = bytes.substr(kBom.size());
-    c.encoding = Encoding::Utf8WithBom;
-  } else if (isValidUtf8(v)) {
-    c.encoding = isAscii(v) ? Encoding::Windows1252 : Encoding::Utf8;
-    c.text = std::move(bytes);
-  } else {
-    c.text = windows1252ToUtf8(v);
-  }
-  return c;
-}
-
-// The inverse of decode: whatever is written here decodes to the same text.
-std::string encode(const std::string& text, Encoding encoding) {
-  if (encoding == Encoding::Windows1252) {
-    std::string bytes;
-    // Code-page bytes that happen to form valid UTF-8 would be read back as
-    // other characters; such text is written as UTF-8 instead.
-    if (utf8ToWindows1252(text, bytes) && (isAscii(bytes) || !isValidUtf8(bytes))) return bytes;
-    encoding = Encoding::Utf8;
-  }
-  // Text that itself begins with a byte-order mark needs a second one, as the
-  // first is taken off on reading.
-  if (encoding == Encoding::Utf8WithBom || std::string_view(text).starts_with(kBom))
-    return std::string(kBom) + text;
-  return text;
-}
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -78,18 +42,47 @@ Content load(const std::string& path) {
     if (fs::is_directory(path, ec)) throw RuntimeError(rt::PathFileAccessError);
     throw fileError(err);
   }
-  std::string bytes;
+  Content c;
   std::error_code ec;
   const auto size = fs::file_size(path, ec);
-  if (!ec) bytes.reserve(static_cast<std::size_t>(size));
+  if (!ec) c.bytes.reserve(static_cast<std::size_t>(size));
   char buffer[1 << 16];
   for (;;) {
     const std::size_t n = std::fread(buffer, 1, sizeof buffer, f.get());
-    bytes.append(buffer, n);
+    c.bytes.append(buffer, n);
     if (n < sizeof buffer) break;
   }
   if (std::ferror(f.get())) throw fileError(errno);  // a folder, a failing disk
-  return decode(std::move(bytes));
+  if (std::string_view(c.bytes).starts_with(kBom)) {
+    c.bytes.erase(0, kBom.size());
+    c.bom = true;
+  }
+  return c;
+}
+
+// ---- encodings, line by line ------------------------------------------------
+//
+// A file may hold lines in both encodings (edited on both systems, or names
+// added over the years): a line that is valid UTF-8 is UTF-8, any other line
+// is in the Windows code page. Plain ASCII reads the same either way.
+
+enum class Encoding { CodePage, Utf8 };
+
+// The text of a line (or of a part of one) in UTF-8.
+std::string_view asText(std::string_view bytes, bool codePage, std::string& scratch) {
+  if (!codePage) return bytes;
+  scratch = windows1252ToUtf8(bytes);
+  return scratch;
+}
+
+// The bytes of a line of text in the preferred encoding. Code-page bytes that
+// happen to form valid UTF-8 would read back as other characters, and the code
+// page lacks most characters: such a line is written in UTF-8.
+std::string lineBytes(std::string_view text, Encoding preferred) {
+  std::string bytes;
+  if (preferred == Encoding::CodePage && utf8ToWindows1252(text, bytes) && (isAscii(bytes) || !isValidUtf8(bytes)))
+    return bytes;
+  return std::string(text);
 }
 
 // ---- lines ------------------------------------------------------------------
@@ -259,20 +252,24 @@ std::string IniStore::read(const std::string& section, const std::string& key) c
   const std::string_view wantKey = trimName(key);
   if (wantKey.empty() || !isValidUtf8(wantSection) || !isValidUtf8(wantKey)) return {};
   const Content content = load(path_);
-  std::string result;
+  std::string result, scratch;
   bool inSection = false;
-  forEachLine(content.text, [&](const Line& line) {
+  forEachLine(content.bytes, [&](const Line& line) {
     const Parsed p = parse(line.body);
+    if (p.kind == Kind::Other || (p.kind == Kind::Entry && !inSection)) return true;
+    const bool codePage = !isValidUtf8(line.body);
     if (p.kind == Kind::Header) {
-      inSection = sameName(p.name, wantSection);
-    } else if (p.kind == Kind::Entry && inSection && sameName(p.name, wantKey)) {
-      result.assign(p.value);
+      inSection = sameName(asText(p.name, codePage, scratch), wantSection);
+    } else if (sameName(asText(p.name, codePage, scratch), wantKey)) {
+      result.assign(asText(p.value, codePage, scratch));
       return false;
     }
     return true;
   });
   return result;
 }
+
+int IniStore::removeStaleTempFiles() const { return kelvane::removeStaleTempFiles(resolvedPath(path_)); }
 
 void IniStore::write(const std::string& section, const IniEntries& entries) {
   checkSection(section);
@@ -295,18 +292,26 @@ void IniStore::write(const std::string& section, const IniEntries& entries) {
     else wants[it->second].value = value;
   }
 
+  // Read, change and replace under the lock, so that keys another process
+  // writes meanwhile are not lost.
   const std::string target = resolvedPath(path_);
+  const WriteLock lock(target, kLockWaitMs);
   const Content content = load(target);
 
   std::vector<Line> lines;
   std::size_t insertAfter = SIZE_MAX;  // last non-blank line of the first section found
   bool inSection = false, inFirst = false, seenSection = false;
-  forEachLine(content.text, [&](const Line& line) {
+  std::size_t utf8Lines = 0, codePageLines = 0;  // lines that are not plain ASCII
+  std::string scratch;
+  forEachLine(content.bytes, [&](const Line& line) {
     const std::size_t index = lines.size();
     lines.push_back(line);
+    const bool codePage = !isValidUtf8(line.body);
+    if (codePage) ++codePageLines;
+    else if (!isAscii(line.body)) ++utf8Lines;
     const Parsed p = parse(line.body);
     if (p.kind == Kind::Header) {
-      inSection = sameName(p.name, wantSection);
+      inSection = sameName(asText(p.name, codePage, scratch), wantSection);
       inFirst = inSection && !seenSection;
       if (inFirst) insertAfter = index;
       seenSection = seenSection || inSection;
@@ -314,7 +319,7 @@ void IniStore::write(const std::string& section, const IniEntries& entries) {
     }
     if (inFirst && !isBlankLine(line.body)) insertAfter = index;
     if (p.kind == Kind::Entry && inSection) {
-      foldInto(p.name, folded);
+      foldInto(asText(p.name, codePage, scratch), folded);
       const auto it = byFolded.find(folded);
       if (it != byFolded.end() && wants[it->second].line == SIZE_MAX)
         wants[it->second].line = index;
@@ -322,14 +327,16 @@ void IniStore::write(const std::string& section, const IniEntries& entries) {
     return true;
   });
 
-  // New lines take the line end the file already uses.
+  // New lines take the encoding most of the file's lines have (the code page,
+  // as Windows writes, when nothing tells), and the line end it already uses.
+  const Encoding usual = content.bom || utf8Lines > codePageLines ? Encoding::Utf8 : Encoding::CodePage;
   std::string_view eol = "\r\n";
   if (!lines.empty() && lines.front().eol == "\n") eol = "\n";
 
   std::string appended;
   for (const Want& w : wants) {
     if (w.line != SIZE_MAX) continue;
-    appended.append(w.key).append("=").append(w.value).append(eol);
+    appended.append(lineBytes(std::string(w.key).append("=").append(w.value), usual)).append(eol);
   }
   std::vector<const Want*> replaceAt(lines.size(), nullptr);
   for (const Want& w : wants)
@@ -341,31 +348,35 @@ void IniStore::write(const std::string& section, const IniEntries& entries) {
     return line.body.ends_with('\r') ? std::string_view("\r\n") : eol;
   };
 
-  std::string text;
-  text.reserve(content.text.size() + appended.size() + section.size() + 16);
+  std::string out(content.bom ? kBom : std::string_view());
+  out.reserve(content.bytes.size() + appended.size() + section.size() + 16);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const Line& line = lines[i];
     if (replaceAt[i]) {
-      // Keep the key as the file spells it, and the blanks around "=".
-      text.append(line.body.substr(0, parse(line.body).valueStart)).append(replaceAt[i]->value);
+      // Keep the key as the file spells it, the blanks around "=", and the
+      // line's own encoding where the new value allows.
+      const bool codePage = !isValidUtf8(line.body);
+      const Encoding own = codePage ? Encoding::CodePage : isAscii(line.body) ? usual : Encoding::Utf8;
+      std::string text(asText(line.body.substr(0, parse(line.body).valueStart), codePage, scratch));
+      out.append(lineBytes(text.append(replaceAt[i]->value), own));
     } else {
-      text.append(line.body);
+      out.append(line.body);
     }
     if (i == insertAfter && !appended.empty()) {
-      text.append(line.eol.empty() ? endFor(line) : line.eol).append(appended);
+      out.append(line.eol.empty() ? endFor(line) : line.eol).append(appended);
     } else {
-      text.append(line.eol);
+      out.append(line.eol);
     }
   }
   if (!seenSection) {
     if (!lines.empty()) {
-      if (lines.back().eol.empty()) text.append(endFor(lines.back()));
-      if (!isBlankLine(lines.back().body)) text.append(eol);
+      if (lines.back().eol.empty()) out.append(endFor(lines.back()));
+      if (!isBlankLine(lines.back().body)) out.append(eol);
     }
-    text.append("[").append(wantSection).append("]").append(eol).append(appended);
+    out.append(lineBytes("[" + std::string(wantSection) + "]", usual)).append(eol).append(appended);
   }
 
-  writeFileAtomic(target, encode(text, content.encoding));
+  writeFileAtomic(target, out);
 }
 
 void IniStore::write(const std::string& section, const std::string& key, const std::string& value) {

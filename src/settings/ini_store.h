@@ -7,10 +7,13 @@
 //  - values are read whole, however long;
 //  - a write changes only the lines of the keys it sets (or appends them to
 //    their section) and keeps every other byte of the file, line ends
-//    included; each write replaces the file atomically;
-//  - the file may be in the Windows-1252 code page (as Windows writes it) or
-//    in UTF-8; it keeps its encoding unless a character must be stored that
-//    Windows-1252 cannot hold, and then it becomes UTF-8 as a whole.
+//    included; each write re-reads the file and replaces it atomically while
+//    holding the file's WriteLock, so keys that other processes write are
+//    kept;
+//  - encodings are decided line by line: a line that is valid UTF-8 is
+//    UTF-8, any other is in the Windows-1252 code page (as Windows writes
+//    it). A changed line keeps its encoding unless its new value needs
+//    UTF-8; new lines take the encoding most lines have.
 // Failures throw RuntimeError with the classic file-failure numbers.
 #include <string>
 #include <utility>
@@ -40,6 +43,11 @@ class IniStore {
   // is blank or holds "]").
   void write(const std::string& section, const IniEntries& entries);
   void write(const std::string& section, const std::string& key, const std::string& value);
+
+  // Removes temporary files that writes killed midway left beside the file,
+  // unless another process is writing it right now. Never throws.
+  // Returns how many were removed.
+  int removeStaleTempFiles() const;
 
  private:
   std::string path_;

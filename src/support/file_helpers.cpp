@@ -1,12 +1,15 @@
 #include "support/file_helpers.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <string_view>
 #include <system_error>
 
 #include "support/error_handler.h"
@@ -19,6 +22,7 @@
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -148,6 +152,19 @@ std::string readFiletoString(ErrorHandler& errors, const std::string& path) {
   return result;
 }
 
+#ifndef _WIN32
+// What root (a "sudo kelvane") creates in another user's folder is given to
+// that user, whose own later runs could not change it otherwise. The entry
+// is fd when there is one, else path.
+static void giveToFolderOwner(const std::string& folder, int fd, const std::string& path = {}) {
+  struct stat st {};
+  if (::geteuid() != 0 || ::stat(folder.c_str(), &st) != 0 || st.st_uid == 0) return;
+  if ((fd >= 0 ? ::fchown(fd, st.st_uid, st.st_gid) : ::lchown(path.c_str(), st.st_uid, st.st_gid)) != 0) {
+    // not permitted here after all (a file system without owners): keep it
+  }
+}
+#endif
+
 void makeFolder(const std::string& path) {
 #ifdef _WIN32
   if (!CreateDirectoryA(path.c_str(), nullptr)) {
@@ -159,17 +176,95 @@ void makeFolder(const std::string& path) {
   }
 #else
   std::error_code ec;
-  fs::create_directory(path, ec);
+  const bool made = fs::create_directory(path, ec);
   if (ec) throw fileError(ec.value());
+  if (made) {
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    giveToFolderOwner(fs::path(folder).parent_path().string(), -1, path);
+  }
 #endif
 }
 
-void writeFileAtomic(const std::string& path, const std::string& content) {
-  static thread_local std::mt19937 rng{std::random_device{}()};
+namespace {
+
+// The folder and the name of a path; the folder is "" for a bare name.
+struct Place {
+  std::string folder;
+  std::string name;
+};
+
+Place placeOf(const std::string& path) {
 #ifdef _WIN32
-  const std::string folder = parentFolder(path);
-  const std::string name = folder.empty() ? path : path.substr(folder.size() + 1);
-  const DWORD folderAttributes = GetFileAttributesA(folder.empty() ? "." : folder.c_str());
+  const auto pos = path.find_last_of("\\/");
+#else
+  const auto pos = path.rfind('/');
+#endif
+  if (pos == std::string::npos) return {std::string(), path};
+  return {path.substr(0, pos == 0 ? 1 : pos), path.substr(pos + 1)};
+}
+
+std::string inFolder(const Place& place, const std::string& name) {
+  if (place.folder.empty()) return name;
+  const char last = place.folder.back();
+  return last == '/' || last == '\\' ? place.folder + name : place.folder + kPathSeparator + name;
+}
+
+std::string tempName(const std::string& name) {
+  static thread_local std::mt19937 rng{std::random_device{}()};
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%06u", static_cast<unsigned>(rng() % 1000000));
+  return "." + name + "." + digits + ".tmp";
+}
+
+// "." + name + "." + up to six digits + ".tmp": what tempName makes (and what
+// earlier versions made, without the leading zeros).
+bool isTempNameOf(const std::string& entry, const std::string& name) {
+  const std::string head = "." + name + ".";
+  const std::string_view e(entry);
+  if (!e.starts_with(head) || !e.ends_with(".tmp")) return false;
+  const std::string_view digits = e.substr(head.size(), e.size() - head.size() - 4);
+  if (digits.empty() || digits.size() > 6) return false;
+  for (const char c : digits)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// Short waits while another writer holds a lock: writes take milliseconds.
+void pause(int& ms) {
+#ifdef _WIN32
+  Sleep(static_cast<DWORD>(ms));
+#else
+  ::usleep(static_cast<useconds_t>(ms) * 1000);
+#endif
+  ms = ms < 8 ? ms * 2 : 8;
+}
+
+#ifdef _WIN32
+RuntimeError windowsFileError(DWORD err) {
+  switch (err) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return RuntimeError(rt::PathNotFound);
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT: return RuntimeError(rt::PermissionDenied);
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return RuntimeError(rt::DiskFull);
+    case ERROR_INVALID_NAME:
+    case ERROR_FILENAME_EXCED_RANGE: return RuntimeError(rt::BadFileName);
+    case ERROR_CRC:
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT: return RuntimeError(rt::DeviceIOError);
+    default: return RuntimeError(rt::PathFileAccessError);
+  }
+}
+#endif
+
+}  // namespace
+
+void writeFileAtomic(const std::string& path, const std::string& content) {
+  const Place place = placeOf(path);
+#ifdef _WIN32
+  const DWORD folderAttributes = GetFileAttributesA(place.folder.empty() ? "." : place.folder.c_str());
   if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY))
     throw RuntimeError(rt::PathNotFound);
   // A read-only settings file is the user's way of saying "do not change";
@@ -177,71 +272,189 @@ void writeFileAtomic(const std::string& path, const std::string& content) {
   const DWORD targetAttributes = GetFileAttributesA(path.c_str());
   if (targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_READONLY))
     throw RuntimeError(rt::PermissionDenied);
-  const std::string temp = (folder.empty() ? std::string() : folder + kPathSeparator) + "." + name + "." +
-                           std::to_string(rng() % 1000000) + ".tmp";
-  FILE* f = std::fopen(temp.c_str(), "wb");
-  if (!f) throw fileError(errno);
-  const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-  const int writeErr = errno;
-  const bool closed = std::fclose(f) == 0;
-  if (!ok || !closed) {
-    DeleteFileA(temp.c_str());
-    throw fileError(ok ? errno : writeErr);
+  // ReplaceFile would move a folder aside to make room.
+  if (targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    throw RuntimeError(rt::PathFileAccessError);
+  std::string temp;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  // A name left by a crashed writer is skipped.
+  for (int attempt = 0; attempt < 16 && h == INVALID_HANDLE_VALUE; ++attempt) {
+    temp = inFolder(place, tempName(place.name));
+    h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
-  if (!MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    const DWORD err = GetLastError();
+  if (h == INVALID_HANDLE_VALUE) throw windowsFileError(GetLastError());
+  DWORD err = 0;
+  for (std::size_t done = 0; !err && done < content.size();) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1u << 30));
+    DWORD written = 0;
+    if (!WriteFile(h, content.data() + done, chunk, &written, nullptr)) err = GetLastError();
+    done += written;
+  }
+  if (!err && !FlushFileBuffers(h)) err = GetLastError();
+  if (!CloseHandle(h) && !err) err = GetLastError();
+  // ReplaceFile keeps the old file's owner, permissions and attributes; a new
+  // file, or a file system without it, takes the plain rename (which also
+  // finishes a ReplaceFile that removed the old file but could not rename).
+  // A reader (another instance, a virus scanner) holding the old file open
+  // blocks both for a moment: they are tried again for about half a second.
+  for (int attempt = 0, wait = 1; !err; ++attempt) {
+    if ((targetAttributes != INVALID_FILE_ATTRIBUTES &&
+         ReplaceFileA(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
+        MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      break;
+    const DWORD why = GetLastError();
+    if ((why != ERROR_SHARING_VIOLATION && why != ERROR_ACCESS_DENIED) || attempt == 60) err = why;
+    else pause(wait);
+  }
+  if (err) {
     DeleteFileA(temp.c_str());
-    throw RuntimeError(err == ERROR_ACCESS_DENIED ? rt::PermissionDenied : rt::PathFileAccessError);
+    throw windowsFileError(err);
   }
 #else
-  const fs::path target(path);
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) throw RuntimeError(rt::PathNotFound);
-  const auto tempName = [&] {
-    std::string name(1, '.');
-    name += target.filename().string();
-    name += '.';
-    name += std::to_string(rng() % 1000000);
-    name += ".tmp";
-    return folder / name;
-  };
-  fs::path temp = tempName();
+  const std::string folder = place.folder.empty() ? "." : place.folder;
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) throw RuntimeError(rt::PathNotFound);
   // A read-only settings file is the user's way of saying "do not change".
   if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
     throw RuntimeError(rt::PermissionDenied);
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  struct stat old {};
+  const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  std::string temp;
+  int fd = -1;
   // A name left by a crashed writer (or taken by a concurrent one) is skipped.
-  for (int attempt = 0; fd < 0 && errno == EEXIST && attempt < 16; ++attempt) {
-    temp = tempName();
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    temp = inFolder(place, tempName(place.name));
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, replacing ? 0600 : 0666);
+    if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) throw fileError(errno);
-  struct stat old {};
-  if (::stat(path.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
-  std::size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      throw fileError(err);
+  if (replacing) {
+    // The owner first (a change of owner clears set-id bits of the mode).
+    // Only root may give a file away; anyone may keep a group they are in.
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+      // not permitted: the file becomes the writer's, as any new file would
     }
-    done += static_cast<std::size_t>(n);
+    ::fchmod(fd, old.st_mode & 07777);
+  } else {
+    giveToFolderOwner(folder, fd);
   }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    const int err = errno;
+  int err = 0;
+  for (std::size_t done = 0; !err && done < content.size();) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n >= 0) done += static_cast<std::size_t>(n);
+    else if (errno != EINTR) err = errno;
+  }
+  if (!err && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && !err) err = errno;
+  if (!err && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
+  if (err) {
     ::unlink(temp.c_str());
     throw fileError(err);
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    throw fileError(err);
+  // The rename is an entry in the folder: until the folder reaches the disk,
+  // a power cut can bring the old file back. File systems that cannot sync a
+  // folder say EINVAL; only a failing disk is worth a report.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    const int synced = ::fsync(dir) == 0 ? 0 : errno;
+    ::close(dir);
+    if (synced == EIO) throw RuntimeError(rt::DeviceIOError);
   }
 #endif
+}
+
+WriteLock::WriteLock(const std::string& path, int waitMs) {
+  const std::string lockPath = inFolder(placeOf(path), "." + placeOf(path).name + ".lock");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  int wait = 1;
+#ifdef _WIN32
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE h = CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_HIDDEN, nullptr);
+  DWORD err = GetLastError();
+  // A lock file another user made: reading is enough to lock it.
+  if (h == INVALID_HANDLE_VALUE && err == ERROR_ACCESS_DENIED)
+    h = CreateFileA(lockPath.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw windowsFileError(err);
+  for (;;) {
+    OVERLAPPED at{};
+    if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) break;
+    err = GetLastError();
+    if (err != ERROR_LOCK_VIOLATION && err != ERROR_IO_PENDING) {
+      CloseHandle(h);
+      throw windowsFileError(err);
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      CloseHandle(h);
+      throw RuntimeError(rt::PathFileAccessError);
+    }
+    pause(wait);
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+#else
+  int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  const int err = errno;
+  // A lock file another user made: reading is enough to lock it.
+  if (fd < 0 && err == EACCES) fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) throw fileError(err);
+  giveToFolderOwner(placeOf(path).folder.empty() ? "." : placeOf(path).folder, fd);
+  // flock, not fcntl: its lock belongs to this descriptor, so two locks in
+  // one process exclude each other and closing another descriptor of the
+  // file does not drop it.
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int why = errno;
+    if (why == EINTR) continue;
+    if (why != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+      ::close(fd);
+      throw why == EWOULDBLOCK ? RuntimeError(rt::PathFileAccessError) : fileError(why);
+    }
+    pause(wait);
+  }
+  handle_ = fd;
+#endif
+}
+
+WriteLock::~WriteLock() {
+#ifdef _WIN32
+  HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  OVERLAPPED at{};
+  UnlockFileEx(h, 0, 1, 0, &at);
+  CloseHandle(h);
+#else
+  ::close(static_cast<int>(handle_));  // drops the lock
+#endif
+}
+
+int removeStaleTempFiles(const std::string& path) {
+  const Place place = placeOf(path);
+  int removed = 0;
+  try {
+    // Every writer holds the lock while its temporary file exists.
+    const WriteLock lock(path, 0);
+#ifdef _WIN32
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(inFolder(place, "." + place.name + ".*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+      if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+          isTempNameOf(found.cFileName, place.name) && DeleteFileA(inFolder(place, found.cFileName).c_str()))
+        ++removed;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+#else
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(place.folder.empty() ? "." : place.folder, ec)) {
+      const std::string name = entry.path().filename().string();
+      if (isTempNameOf(name, place.name) && entry.is_regular_file(ec) && !entry.is_symlink(ec) &&
+          ::unlink(inFolder(place, name).c_str()) == 0)
+        ++removed;
+    }
+#endif
+  } catch (const RuntimeError&) {
+    // Another writer is at work, or the folder cannot be written: next time.
+  }
+  return removed;
 }
 
 void stringtoFile(ErrorHandler& errors, const std::string& path, const std::string& text) {

@@ -1,6 +1,7 @@
 #pragma once
 // Small file and folder procedures. Paths end in the platform separator where
 // the callers expect a folder ("AppDataFolder always ends in a separator").
+#include <cstdint>
 #include <string>
 
 namespace kelvane {
@@ -48,9 +49,33 @@ std::string readFiletoString(ErrorHandler& errors, const std::string& path);
 // StringtoFile trap.
 void stringtoFile(ErrorHandler& errors, const std::string& path, const std::string& text);
 
-// Writes content to path through a temporary file in the same folder and a
-// rename, so a crash never leaves a half-written file. Throws RuntimeError.
+// Writes content to path through a temporary file in the same folder
+// ("." + name + ".NNNNNN.tmp") and a rename, so a crash never leaves a
+// half-written file; the data and then the folder are flushed to disk, and
+// the new file keeps the old one's permissions and, where the system allows,
+// its owner. Throws RuntimeError.
 void writeFileAtomic(const std::string& path, const std::string& content);
+
+// Serialises the writers of one file across processes (and across locks in
+// one process): an advisory lock on the companion file "." + name + ".lock"
+// beside it, held from construction to destruction. Waits at most waitMs for
+// another holder; throws RuntimeError when the lock file cannot be opened or
+// the wait runs out.
+class WriteLock {
+ public:
+  WriteLock(const std::string& path, int waitMs);
+  ~WriteLock();
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+
+ private:
+  std::intptr_t handle_ = -1;  // a HANDLE on Windows, a descriptor elsewhere
+};
+
+// Removes the temporary files that writes of path left behind when their
+// process died, provided no writer holds path's WriteLock (else nothing is
+// touched). Returns how many were removed.
+int removeStaleTempFiles(const std::string& path);
 
 // Reads a whole file; throws RuntimeError when it cannot be read.
 std::string readWholeFile(const std::string& path);

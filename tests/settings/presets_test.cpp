@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <strings.h>
+
 namespace kelvane {
 namespace {
 
@@ -29,6 +33,24 @@ TEST(Presets, NamesTheFileCannotCarryAreRefused) {
     EXPECT_EQ(nameProblem(name), "") << name;
   for (const std::string& name : {"a\tb"s, "a|b"s, "a=b"s, "a\rb"s, "a\nb"s, "a\0b"s, "[S]"s, ";c"s, " [x"s})
     EXPECT_NE(nameProblem(name), "") << name;
+}
+
+// Against inserting the names one by one as the add prompt does; "**" sorts
+// below letters, as in the usual collations.
+TEST(Presets, SortedDistinctGivesWhatInsertingOneByOneGives) {
+  const auto compare = [](const std::string& a, const std::string& b) { return ::strcasecmp(a.c_str(), b.c_str()); };
+  const std::vector<std::string> pool = {"b", "B", "a", "C", "", "** add x **", "** ADD X **", "zz", "** a"};
+  std::mt19937 rng(3);
+  for (int round = 0; round < 500; ++round) {
+    std::vector<std::string> names(rng() % 8), box{"** Add X **"};
+    for (auto& name : names) name = pool[rng() % pool.size()];
+    for (const auto& name : names) {
+      auto at = std::find_if(box.begin(), box.end(), [&](const std::string& e) { return compare(e, name) >= 0; });
+      if (at == box.end() || compare(*at, name) > 0) box.insert(at == box.end() ? at - 1 : at, name);
+    }
+    box.pop_back();
+    EXPECT_EQ(sortedDistinct(names, std::string("** Add X **"), compare), box) << joinPresetList(names);
+  }
 }
 
 }  // namespace

@@ -3,7 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <optional>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+// fsync as the system has it, unless a test watches it or makes it fail.
+static std::function<int(int)> fsyncHook;
+extern "C" int fsync(int fd) { return fsyncHook ? fsyncHook(fd) : static_cast<int>(::syscall(SYS_fsync, fd)); }
+#endif
 
 #include "support/error_handler.h"
 #include "support/status_log.h"
@@ -59,6 +70,52 @@ TEST_F(FileHelpersTest, AtomicWritesLeaveNoTemporaryFileBehind) {
   EXPECT_EQ(testkit::failureOf([&] { writeFileAtomic(folder.path("no/such/folder.ini"), "x"); }), rt::PathNotFound);
   EXPECT_EQ(folder.names(), (Names{"s.ini", "taken"}));
 }
+
+#ifndef _WIN32
+TEST_F(FileHelpersTest, AReplacementReachesTheDiskWithItsFolderAndKeepsModeAndOwner) {
+  const std::string path = folder.path("s.ini");
+  testkit::putBytes(path, "old");
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  const bool root = ::geteuid() == 0;  // only root may give a file away
+  if (root) {
+    ASSERT_EQ(::chown(path.c_str(), 1234, 5678), 0);
+  }
+  std::vector<std::string> synced;  // the file, then the folder once the new file is in place
+  fsyncHook = [&](int fd) {
+    struct stat st {};
+    ::fstat(fd, &st);
+    synced.push_back(S_ISDIR(st.st_mode) ? "folder with " + testkit::getBytes(path) : "file");
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+  };
+  writeFileAtomic(path, "new");
+  EXPECT_EQ(synced, (std::vector<std::string>{"file", "folder with new"}));
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(std::pair(st.st_uid, st.st_gid), std::pair(1234u, 5678u));
+    // What root makes in another user's folder becomes that user's.
+    ASSERT_EQ(::chown(folder.dir.c_str(), 1234, 5678), 0);
+    makeFolder(folder.path("new") + "/");
+    writeFileAtomic(folder.path("new.ini"), "x");
+    for (const char* made : {"new", "new.ini"}) {
+      ASSERT_EQ(::stat(folder.path(made).c_str(), &st), 0);
+      EXPECT_EQ(std::pair(st.st_uid, st.st_gid), std::pair(1234u, 5678u)) << made;
+    }
+    fs::remove(folder.path("new"));
+    fs::remove(folder.path("new.ini"));
+  }
+
+  const auto openFiles = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+  const auto before = openFiles();
+  fsyncHook = [](int) { return errno = EIO, -1; };
+  EXPECT_EQ(testkit::failureOf([&] { writeFileAtomic(path, "lost"); }), rt::DeviceIOError);
+  fsyncHook = nullptr;
+  EXPECT_EQ(openFiles(), before);  // the temporary file's descriptor was closed
+  EXPECT_EQ(testkit::getBytes(path), "new");
+  EXPECT_EQ(folder.names(), Names{"s.ini"});
+}
+#endif
 
 TEST_F(FileHelpersTest, FoldersEndInASeparator) {
   EXPECT_EQ(getTempDir().back(), kPathSeparator);
