@@ -7,6 +7,8 @@
 // Simulator faults, to try what the program does when the dimmer misbehaves:
 //   --sim-delay MS, --sim-silent, --sim-short N, --sim-garbled, and Ctrl+Shift+U
 //   in the window unplugs or re-plugs the simulated dimmer.
+// ASCOM Alpaca server (alpaca_start.h):
+//   --alpaca PORT [--headless] [--alpaca-listen ADDRESS] [--alpaca-discovery PORT]
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCommandLineParser>
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/alpaca_start.h"
 #include "app/frm_mdi.h"
 #include "app/qt_host.h"
 #include "device/sim_hid.h"
@@ -24,7 +27,9 @@
 #include "app/platform_backend.h"
 
 int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
+  // Without a window no display is needed.
+  const std::unique_ptr<QCoreApplication> app = kelvane::headlessRequested(argc, argv)
+      ? std::make_unique<QCoreApplication>(argc, argv) : std::make_unique<QApplication>(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kelvane"));
 
   QCommandLineParser parser;
@@ -45,7 +50,11 @@ int main(int argc, char* argv[]) {
   const QCommandLineOption simGarbled(QStringLiteral("sim-garbled"),
                                       QStringLiteral("The simulated dimmer's answers are scrambled."));
   parser.addOptions({simulator, simTrace, simDelay, simSilent, simShort, simGarbled});
-  parser.process(app);
+  const kelvane::AlpacaOptions alpacaOptions;
+  kelvane::addAlpacaOptions(parser, alpacaOptions);
+  parser.process(*app);
+  kelvane::AlpacaCommandLine alpaca;
+  if (!kelvane::readAlpacaOptions(parser, alpacaOptions, alpaca)) return 2;
 
   using namespace kelvane;
   StatusLog log;
@@ -77,6 +86,8 @@ int main(int argc, char* argv[]) {
     platform = makeSystemHidPlatform();
   }
 
+  if (alpaca.headless) return runHeadless(*platform, log, errors, alpaca, programFolder());
+
   FrmMDIOptions options;
   options.programFolder = programFolder();
   FrmMDI window(host, log, errors, *platform, options);
@@ -93,6 +104,7 @@ int main(int argc, char* argv[]) {
     });
   }
   window.show();
+  const std::unique_ptr<QObject> alpacaServer = startWindowServer(window, errors, alpaca);
 
   // The log's file and view are brought up to date whenever the program is
   // idle, rather than on every line.
