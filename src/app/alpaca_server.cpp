@@ -25,7 +25,9 @@ void sendAndClose(QTcpSocket* socket, int status, const std::string& reason) {
 }
 }  // namespace
 
-struct AlpacaHttpServer::Connection {
+// Owned by its socket.
+struct AlpacaHttpServer::Connection : QObject {
+  using QObject::QObject;
   HttpRequestReader reader;
   QTimer idle;
 };
@@ -34,10 +36,7 @@ AlpacaHttpServer::AlpacaHttpServer(AlpacaService& service, QObject* parent)
     : QObject(parent), service_(service) {}
 
 AlpacaHttpServer::~AlpacaHttpServer() {
-  for (auto& [socket, connection] : connections_) {
-    socket->disconnect(this);
-    delete connection;
-  }
+  for (auto& entry : connections_) entry.first->disconnect(this);
 }
 
 QList<QHostAddress> AlpacaHttpServer::listenAddresses(const QString& text) {
@@ -86,7 +85,7 @@ void AlpacaHttpServer::accept(QTcpServer* server) {
       sendAndClose(socket, 503, "Too many connections; try again shortly");
       continue;
     }
-    auto* connection = new Connection;
+    auto* connection = new Connection(socket);
     connections_[socket] = connection;
     // Qt reads no further ahead of the reader than this.
     socket->setReadBufferSize(kReadChunk);
@@ -96,14 +95,17 @@ void AlpacaHttpServer::accept(QTcpServer* server) {
     connection->idle.start();
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
     connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { serve(socket); });
-    connect(socket, &QObject::destroyed, this, [this, socket] {
-      const auto it = connections_.find(socket);
-      if (it == connections_.end()) return;
-      delete it->second;
-      connections_.erase(it);
-      deferred_.removeAll(socket);
-    });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] { forget(socket); });
+    connect(socket, &QObject::destroyed, this, [this, socket] { forget(socket); });
   }
+}
+
+void AlpacaHttpServer::forget(QTcpSocket* socket) {
+  const auto it = connections_.find(socket);
+  if (it == connections_.end()) return;
+  it->second->idle.stop();
+  connections_.erase(it);
+  deferred_.removeAll(socket);
 }
 
 void AlpacaHttpServer::serve(QTcpSocket* socket) {

@@ -48,6 +48,7 @@ class AlpacaHttpServer : public QObject {
   struct Connection;
   void accept(QTcpServer* server);
   void serve(QTcpSocket* socket);
+  void forget(QTcpSocket* socket);
   void serveDeferred();
   void answerDiscovery(QUdpSocket* socket);
 
