@@ -23,7 +23,7 @@ class AlpacaHttpServer : public QObject {
   Q_OBJECT
  public:
   struct Limits {
-    int maxConnections = 32;
+    int maxConnections = 64;
     int idleMs = 10000;               // a connection that sends nothing this long is closed
     qint64 maxUnsentBytes = 256 * 1024;  // stop reading a client that does not read its answers
   };
