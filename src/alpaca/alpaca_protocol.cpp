@@ -157,7 +157,7 @@ std::string boundedText(std::string_view text, std::size_t maxLength) {
   std::string out;
   for (const char c : text.substr(0, maxLength)) {
     const auto u = static_cast<unsigned char>(c);
-    out += (u < 0x20 || u == 0x7F) ? '?' : c;
+    out += (u < 0x20 || u >= 0x7F) ? '?' : c;  // ASCII only: valid in any log and in JSON
   }
   if (text.size() > maxLength) out += "...";
   return out;

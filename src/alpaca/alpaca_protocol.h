@@ -98,7 +98,8 @@ std::optional<std::int64_t> parseAlpacaInteger(std::string_view text);
 std::optional<std::string> percentDecode(std::string_view text, bool plusIsSpace);
 
 // Request text made safe for a log line or a plain-text answer: at most
-// maxLength characters, controls (line breaks included) replaced by "?".
+// maxLength characters, controls (line breaks included) and non-ASCII bytes
+// replaced by "?".
 std::string boundedText(std::string_view text, std::size_t maxLength = 80);
 
 // A UniqueID for the device, made from 16 random bytes (UUID version 4 form).

@@ -91,7 +91,8 @@ class AlpacaStack : public QObject {
   bool start(const ServerSetup& setup, quint16 discoveryPort, StatusLog& log, QString& error) {
     if (!http_.listen(setup.addresses, setup.port, error)) return false;
     QStringList where;
-    for (const QHostAddress& a : setup.addresses) where << a.toString();
+    for (const QHostAddress& a : setup.addresses)
+      where << (a == QHostAddress(QHostAddress::Any) ? QStringLiteral("every address") : a.toString());
     const QString text = QStringLiteral("Alpaca server on %1 port %2").arg(where.join(QStringLiteral(", "))).arg(http_.port());
     complain(text);
     log.message(text.toStdString());

@@ -33,7 +33,9 @@ struct AlpacaOptions {
                                QStringLiteral("port")};
   QCommandLineOption listen{QStringLiteral("alpaca-listen"),
                             QStringLiteral("Listen on <address> (0.0.0.0, :: or one interface's "
-                                           "address) instead of this computer only (kept in the settings)."),
+                                           "address) instead of this computer only: every machine that "
+                                           "reaches it can switch the panel, as Alpaca has no password "
+                                           "(kept in the settings)."),
                             QStringLiteral("address")};
 };
 

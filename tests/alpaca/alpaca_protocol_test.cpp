@@ -189,7 +189,7 @@ TEST(AlpacaText, DiscoveryAndBoundedText) {
   EXPECT_EQ(discoveryReply("alpacadiscovery1", 4567).value_or(""), "{\"AlpacaPort\":4567}");
   EXPECT_FALSE(discoveryReply("alpacadiscovery", 1));
   EXPECT_FALSE(discoveryReply("ALPACADISCOVERY1", 1));
-  EXPECT_EQ(boundedText("a\r\nb\x7f", 80), "a??b?");
+  EXPECT_EQ(boundedText("a\r\nb\x7f\xc3", 80), "a??b??");
   EXPECT_EQ(boundedText(std::string(200, 'x'), 10), std::string(10, 'x') + "...");
   const std::string id = makeUniqueId([] { return 0xFFFFFFFFu; });
   EXPECT_EQ(id, "ffffffff-ffff-4fff-bfff-ffffffffffff");
