@@ -96,6 +96,9 @@ class AlpacaStack : public QObject {
     const QString text = QStringLiteral("Alpaca server on %1 port %2").arg(where.join(QStringLiteral(", "))).arg(http_.port());
     complain(text);
     log.message(text.toStdString());
+    if (AlpacaHttpServer::beyondLoopback(setup.addresses))
+      complain(QStringLiteral("other machines can reach this server: whoever reaches it can switch the "
+                              "panel (Alpaca has no password)"));
     // Advertising a port that only this computer can reach helps no one.
     if (discoveryPort != 0 && AlpacaHttpServer::beyondLoopback(setup.addresses)) {
       QString why;
