@@ -13,7 +13,7 @@ import os, random, socket, statistics, subprocess, sys, tempfile, threading, tim
 exe = sys.argv[1]
 sequential = int(sys.argv[2]) if len(sys.argv) > 2 else 5000
 REQUEST = (b"GET /api/v1/covercalibrator/0/brightness?ClientID=1&ClientTransactionID=%d HTTP/1.1\r\n"
-           b"Host: bench\r\n\r\n")
+           b"Host: 127.0.0.1\r\n\r\n")
 
 
 def exchange(sock, n, buf):

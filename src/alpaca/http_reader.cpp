@@ -73,6 +73,7 @@ HttpRequestReader::Result HttpRequestReader::next(HttpRequest& request) {
 
   // Headers: only the framing ones matter here.
   bool haveLength = false;
+  std::string_view host;
   std::size_t length = 0;
   std::size_t pos = lineEnd == std::string_view::npos ? head.size() : lineEnd + 2;
   while (pos < head.size()) {
@@ -96,6 +97,8 @@ HttpRequestReader::Result HttpRequestReader::next(HttpRequest& request) {
       length = n;
     } else if (equalsNoCase(name, "Transfer-Encoding")) {
       return fail(501);  // clients of this server send bodies with a length
+    } else if (equalsNoCase(name, "Host")) {
+      host = value;
     } else if (equalsNoCase(name, "Connection")) {
       if (equalsNoCase(value, "close")) keepAlive = false;
       else if (equalsNoCase(value, "keep-alive")) keepAlive = true;
@@ -110,15 +113,31 @@ HttpRequestReader::Result HttpRequestReader::next(HttpRequest& request) {
   request.path.assign(target.substr(0, question));
   request.query.assign(question == std::string_view::npos ? std::string_view() : target.substr(question + 1));
   request.body.assign(buffer_, bodyStart, length);
+  request.host.assign(host);
   request.keepAlive = keepAlive;
   buffer_.erase(0, bodyStart + length);
   return Result::Ready;
+}
+
+bool isLoopbackHost(std::string_view host) {
+  if (host.empty()) return true;
+  std::string_view name = host;
+  if (name.front() == '[') {
+    const std::size_t close = name.find(']');
+    if (close == std::string_view::npos) return false;
+    if (close + 1 < name.size() && name[close + 1] != ':') return false;
+    name = name.substr(0, close + 1);
+  } else if (const std::size_t colon = name.find(':'); colon != std::string_view::npos) {
+    name = name.substr(0, colon);
+  }
+  return equalsNoCase(name, "localhost") || name == "127.0.0.1" || name == "[::1]";
 }
 
 const char* httpReason(int status) {
   switch (status) {
     case 200: return "OK";
     case 400: return "Bad Request";
+    case 403: return "Forbidden";
     case 405: return "Method Not Allowed";
     case 408: return "Request Timeout";
     case 413: return "Content Too Large";

@@ -55,6 +55,7 @@ bool AlpacaHttpServer::beyondLoopback(const QList<QHostAddress>& addresses) {
 }
 
 bool AlpacaHttpServer::listen(const QList<QHostAddress>& addresses, quint16 port, QString& error) {
+  loopbackOnly_ = !beyondLoopback(addresses);
   for (const QHostAddress& address : addresses) {
     auto* server = new QTcpServer(this);
     if (!server->listen(address, port)) {
@@ -138,7 +139,10 @@ void AlpacaHttpServer::serve(QTcpSocket* socket) {
       sendAndClose(socket, c.reader.failedStatus(), httpReason(c.reader.failedStatus()));
       break;
     }
-    const AlpacaReply reply = service_.handle(request.method, request.path, request.query, request.body);
+    const AlpacaReply reply =
+        loopbackOnly_ && !isLoopbackHost(request.host)
+            ? AlpacaReply{403, "text/plain; charset=utf-8", "This server answers requests addressed to localhost only\n"}
+            : service_.handle(request.method, request.path, request.query, request.body);
     if (!alive || socket->state() != QAbstractSocket::ConnectedState) break;
     const std::string bytes = formatHttpResponse(reply.status, reply.contentType, reply.body, request.keepAlive);
     socket->write(bytes.data(), static_cast<qint64>(bytes.size()));

@@ -60,6 +60,7 @@ class AlpacaHttpServer : public QObject {
   QList<QTcpSocket*> deferred_;
   quint16 port_ = 0;
   bool serving_ = false;
+  bool loopbackOnly_ = true;
 };
 
 }  // namespace kelvane

@@ -60,5 +60,17 @@ TEST(HttpReader, PipelinedRequestsAndConnectionFate) {
   EXPECT_EQ(formatHttpResponse(200, "text/plain", "hi", false).substr(0, 17), "HTTP/1.1 200 OK\r\n");
 }
 
+TEST(HttpReader, LoopbackHostNames) {
+  for (const char* host : {"", "localhost", "LOCALHOST:11111", "127.0.0.1", "127.0.0.1:80", "[::1]", "[::1]:11111"})
+    EXPECT_TRUE(isLoopbackHost(host)) << host;
+  for (const char* host : {"evil.example", "evil.example:11111", "127.0.0.1.evil.example", "[::1]x", "[::1", "192.0.2.2"})
+    EXPECT_FALSE(isLoopbackHost(host)) << host;
+  HttpRequestReader reader;
+  reader.append("GET / HTTP/1.1\r\nhost:  evil.example:80 \r\n\r\n");
+  HttpRequest r;
+  ASSERT_EQ(reader.next(r), R::Ready);
+  EXPECT_EQ(r.host, "evil.example:80");
+}
+
 }  // namespace
 }  // namespace kelvane

@@ -45,7 +45,7 @@ class AlpacaServerTest : public MainWindowTest {
   // One request on its own connection; the whole answer, headers included.
   std::string call(const std::string& method, const std::string& member, const std::string& body = "") {
     auto s = client();
-    const std::string request = method + " /api/v1/covercalibrator/0/" + member + " HTTP/1.1\r\nHost: t\r\n" +
+    const std::string request = method + " /api/v1/covercalibrator/0/" + member + " HTTP/1.1\r\nHost: localhost\r\n" +
                                 "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     s->write(request.data(), static_cast<qint64>(request.size()));
     QByteArray answer;

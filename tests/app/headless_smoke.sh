@@ -11,7 +11,7 @@ fail() { echo "headless: $*"; exit 1; }
 # One HTTP/1.1 exchange through bash's /dev/tcp; prints the body.
 http() {
   exec 3<>"/dev/tcp/127.0.0.1/$port" || return 1
-  printf '%s /api/v1/covercalibrator/0/%s HTTP/1.1\r\nHost: t\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: %d\r\nConnection: close\r\n\r\n%s' \
+  printf '%s /api/v1/covercalibrator/0/%s HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: %d\r\nConnection: close\r\n\r\n%s' \
     "$1" "$2" "${#3}" "$3" >&3
   sed -n '/^\r$/,$p' <&3 | tail -n +2
   exec 3<&-
