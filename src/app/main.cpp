@@ -7,6 +7,8 @@
 // Simulator faults, to try what the program does when the dimmer misbehaves:
 //   --sim-delay MS, --sim-silent, --sim-short N, --sim-garbled, and Ctrl+Shift+U
 //   in the window unplugs or re-plugs the simulated dimmer.
+// ASCOM Alpaca server (alpaca_start.h):
+//   --alpaca PORT [--headless] [--alpaca-listen ADDRESS] [--alpaca-discovery PORT]
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCommandLineParser>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/alpaca_start.h"
 #include "app/frm_mdi.h"
 #include "app/qt_host.h"
 #include "device/device_access.h"
@@ -23,14 +26,20 @@
 #include "support/error_handler.h"
 #include "support/file_helpers.h"
 #include "support/status_log.h"
+#include "support/unattended_host.h"
 #include "app/platform_backend.h"
 
 int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Kelvane"));
-  // Ties the window to its desktop entry (Wayland app id) and its icon.
-  QGuiApplication::setDesktopFileName(QStringLiteral("com.lumetra.Kelvane"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.lumetra.Kelvane")));
+  // Without a window no display is needed.
+  const bool headless = kelvane::headlessRequested(argc, argv);
+  const std::unique_ptr<QCoreApplication> app = headless
+      ? std::make_unique<QCoreApplication>(argc, argv) : std::make_unique<QApplication>(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("Kelvane"));
+  if (!headless) {
+    // Ties the window to its desktop entry (Wayland app id) and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.lumetra.Kelvane"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.lumetra.Kelvane")));
+  }
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Lumetra Kelvane flat-field panel dimmer"));
@@ -50,12 +59,23 @@ int main(int argc, char* argv[]) {
   const QCommandLineOption simGarbled(QStringLiteral("sim-garbled"),
                                       QStringLiteral("The simulated dimmer's answers are scrambled."));
   parser.addOptions({simulator, simTrace, simDelay, simSilent, simShort, simGarbled});
-  parser.process(app);
+  const kelvane::AlpacaOptions alpacaOptions;
+  kelvane::addAlpacaOptions(parser, alpacaOptions);
+  parser.process(*app);
+  kelvane::AlpacaCommandLine alpaca;
+  if (!kelvane::readAlpacaOptions(parser, alpacaOptions, alpaca)) return 2;
 
   using namespace kelvane;
   StatusLog log;
   QtHost host(log);
-  ErrorHandler errors(host, log);
+  // Without a window nobody answers a dialog: its text goes to standard
+  // error (the service's journal) and the status log.
+  UnattendedHost quiet([&log](const std::string& text) {
+    std::fprintf(stderr, "kelvane: %s\n", text.c_str());
+    log.message(text);
+  });
+  ErrorHandler errors(headless ? static_cast<Host&>(quiet) : host, log);
+  quiet.setErrorHandler(&errors);
   log.setErrorHandler(&errors);
   host.setErrorHandler(&errors);
 
@@ -82,6 +102,8 @@ int main(int argc, char* argv[]) {
     platform = makeSystemHidPlatform();
   }
 
+  if (alpaca.headless) return runHeadless(*platform, log, errors, alpaca, programFolder());
+
   FrmMDIOptions options;
   options.programFolder = programFolder();
   options.dataFolder = installedDataFolder(options.programFolder);
@@ -102,6 +124,7 @@ int main(int argc, char* argv[]) {
     });
   }
   window.show();
+  const std::unique_ptr<QObject> alpacaServer = startWindowServer(window, errors, alpaca);
 
   // The log's file and view are brought up to date whenever the program is
   // idle, rather than on every line.

@@ -34,35 +34,14 @@ std::int32_t settingsBrightness() {
 }
 }  // namespace
 
-// Nobody waits at a driver: notices go to the client's log, a question is
-// answered No, an error dialog is answered with nothing, which leaves the
-// failing procedure (the controller then reports the failure).
-class LightBox::DriverHost final : public Host {
- public:
-  explicit DriverHost(LightBox& box) : box_(box) {}
-  int msgBox(const std::string& text, int buttons, const std::string&) override {
-    notify(text);
-    return buttons == mb::YesNo ? mb::No : mb::Ok;
-  }
-  std::string inputBox(const std::string&, const std::string&, const std::string&) override { return ""; }
-  std::string msgBox2(const std::string&, const std::string&, const std::string&, int, bool&) override {
-    notify(box_.errors_.lastFailure());
-    return "";
-  }
-  void setClipboardText(const std::string&) override {}
-  void showHelp(const std::string&, int) override {}
-  void doEvents() override {}
-  void endProgram(int) override {}
-
- private:
-  void notify(const std::string& text) {
-    if (box_.sinks_.notice) box_.sinks_.notice(text);
-  }
-  LightBox& box_;
-};
-
 LightBox::LightBox(Sinks sinks)
-    : sinks_(std::move(sinks)), host_(std::make_unique<DriverHost>(*this)), errors_(*host_, log_) {
+    : sinks_(std::move(sinks)),
+      // Nobody waits at a driver: notices go to the client's log.
+      host_(std::make_unique<UnattendedHost>([this](const std::string& text) {
+        if (sinks_.notice) sinks_.notice(text);
+      })),
+      errors_(*host_, log_) {
+  host_->setErrorHandler(&errors_);
   if (sinks_.statusLine) log_.setLineSink(sinks_.statusLine);
 }
 

@@ -13,6 +13,7 @@
 #include "device/hid_platform.h"
 #include "panel/panel_controller.h"
 #include "support/error_handler.h"
+#include "support/unattended_host.h"
 #include "support/host.h"
 #include "support/status_log.h"
 
@@ -74,7 +75,6 @@ class LightBox {
   bool traceSimulator(const std::string& path);
 
  private:
-  class DriverHost;
   SimulatedHid& simulator();
   LightBoxView viewAfterAction(bool sent);
   // One ReadPanelValue, as the monitor asks it; false when the dimmer did
@@ -82,7 +82,7 @@ class LightBox {
   bool readPanel(Trap& trap);
 
   Sinks sinks_;
-  std::unique_ptr<DriverHost> host_;
+  std::unique_ptr<UnattendedHost> host_;
   StatusLog log_;
   ErrorHandler errors_;
   std::unique_ptr<SimulatedHid> simulator_;

@@ -52,9 +52,18 @@ int ErrorHandler::errorProc(int number, const std::string& description,
                             int lineNumber) {
   if (ended_) return answer::None;
   lastFailure_ = errorTitle(number, location) + ": " + description;
+  ++failureCount_;
   if (depth_ >= kMaxDepth) {
     std::fprintf(stderr, "%s\n",
                  errorText(number, description, location, moduleName, lineNumber).c_str());
+    return answer::None;
+  }
+  if (unattended_) {
+    try {
+      log_.message(errorText(number, description, location, moduleName, lineNumber));
+    } catch (...) {
+    }
+    std::fprintf(stderr, "kelvane: %s\n", lastFailure_.c_str());
     return answer::None;
   }
   ++depth_;

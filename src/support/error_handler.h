@@ -8,6 +8,7 @@
 // A step that throws is reported through ErrorProc; Retry runs the same step
 // again, Ignore goes on with the next one, Abort ends the program (after
 // ShutDown for main-window procedures) and any other answer leaves.
+#include <cstdint>
 #include <functional>
 #include <new>
 #include <stdexcept>
@@ -48,6 +49,14 @@ class ErrorHandler {
   // Ends the program as Abort does for a procedure of the given module.
   void abortProgram(std::string_view moduleName);
 
+  // Unattended: nobody can answer a dialog (a server without a window, or a
+  // remote client's request in the window program). A failure is logged and
+  // written to standard error, and the trap leaves the procedure: never
+  // Retry (it could loop), never Ignore (it would go on in a wrong state),
+  // never Abort (a client must not end the program).
+  void setUnattended(bool on) { unattended_ = on; }
+  bool unattended() const { return unattended_; }
+
   // True while an error dialog is waiting for the user.
   bool dialogOpen() const { return depth_ > 0; }
   // True once an Abort has asked the program to end.
@@ -56,6 +65,9 @@ class ErrorHandler {
   // The last failure reported, in one line ("Error 9 in Request: Subscript
   // out of range"), for callers that answer someone other than a person.
   const std::string& lastFailure() const { return lastFailure_; }
+  // How many failures were reported so far: a caller sees whether its own
+  // call failed even when the text repeats.
+  std::uint64_t failureCount() const { return failureCount_; }
 
   Host& host() { return host_; }
   StatusLog& log() { return log_; }
@@ -65,9 +77,26 @@ class ErrorHandler {
   StatusLog& log_;
   std::function<void()> shutDown_;
   std::string lastFailure_;
+  std::uint64_t failureCount_ = 0;
   int depth_ = 0;
   bool ended_ = false;
   bool shuttingDown_ = false;
+  bool unattended_ = false;
+};
+
+// Makes the handler unattended for the lifetime of the scope.
+class UnattendedScope {
+ public:
+  explicit UnattendedScope(ErrorHandler& errors) : errors_(errors), was_(errors.unattended()) {
+    errors_.setUnattended(true);
+  }
+  ~UnattendedScope() { errors_.setUnattended(was_); }
+  UnattendedScope(const UnattendedScope&) = delete;
+  UnattendedScope& operator=(const UnattendedScope&) = delete;
+
+ private:
+  ErrorHandler& errors_;
+  bool was_;
 };
 
 // Translates whatever a step threw into a run-time number and description.
