@@ -6,13 +6,9 @@
 namespace kelvane {
 
 namespace {
-constexpr const char* kNotFound = "dimmer not found: check that it is plugged into power and USB";
-constexpr const char* kInUse =
-    "the dimmer is in use by another program (a Kelvane window, server or INDI driver); close "
-    "that program first";
-constexpr const char* kSilent =
-    "the dimmer stopped answering (no answer within the read time-out); it is searched for "
-    "again on the next request";
+constexpr const char* kNotFound = kDimmerNotFoundText;
+constexpr const char* kInUse = kDimmerInUseText;
+constexpr const char* kSilent = kDimmerSilentText;
 
 AlpacaFailure linkFailure(const PanelEngine& engine) {
   return engine.busy() ? AlpacaFailure{alpaca::DimmerInUse, kInUse}

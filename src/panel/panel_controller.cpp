@@ -7,13 +7,9 @@ namespace kelvane {
 
 namespace {
 constexpr const char* kModule = "PanelController";
-constexpr const char* kNotFound = "dimmer not found: check that it is plugged into power and USB";
-constexpr const char* kBusy =
-    "the dimmer is in use by another program (a Kelvane window, server or INDI driver); close "
-    "that program first";
-constexpr const char* kSilent =
-    "the dimmer stopped answering (no answer within the read time-out); it is searched for "
-    "again on the next request";
+constexpr const char* kNotFound = kDimmerNotFoundText;
+constexpr const char* kBusy = kDimmerInUseText;
+constexpr const char* kSilent = kDimmerSilentText;
 }  // namespace
 
 const char* toString(PanelController::State state) {

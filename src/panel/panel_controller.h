@@ -12,6 +12,17 @@ namespace kelvane {
 
 class ErrorHandler;
 
+// The link's failures in words for a remote client; every front end without
+// a window says them alike.
+inline constexpr const char* kDimmerNotFoundText =
+    "dimmer not found: check that it is plugged into power and USB";
+inline constexpr const char* kDimmerInUseText =
+    "the dimmer is in use by another program (a Kelvane window, server or INDI driver); close "
+    "that program first";
+inline constexpr const char* kDimmerSilentText =
+    "the dimmer stopped answering (no answer within the read time-out); it is searched for "
+    "again on the next request";
+
 class PanelController {
  public:
   enum class State {
