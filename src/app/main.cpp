@@ -7,7 +7,6 @@
 // Simulator faults, to try what the program does when the dimmer misbehaves:
 //   --sim-delay MS, --sim-silent, --sim-short N, --sim-garbled, and Ctrl+Shift+U
 //   in the window unplugs or re-plugs the simulated dimmer.
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QKeySequence>
@@ -17,6 +16,8 @@
 
 #include "app/frm_mdi.h"
 #include "app/qt_host.h"
+#include "app/session_end.h"
+#include "app/single_instance.h"
 #include "device/sim_hid.h"
 #include "support/error_handler.h"
 #include "support/file_helpers.h"
@@ -48,6 +49,9 @@ int main(int argc, char* argv[]) {
   parser.process(app);
 
   using namespace kelvane;
+  SingleInstance instance(getSpecialFolder(CSIDL_APPDATA) + "Kelvane");
+  if (const auto running = instance.claim()) return *running;
+
   StatusLog log;
   QtHost host(log);
   ErrorHandler errors(host, log);
@@ -82,6 +86,8 @@ int main(int argc, char* argv[]) {
   FrmMDI window(host, log, errors, *platform, options);
   host.setOwner(&window);
   host.setHelpLauncher(&window.helpLauncher());
+  instance.setWindow(&window);
+  endWithTheSession(window, host);
   if (!window.formLoad()) return 0;
   if (simulated) {
     auto* unplug = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+U")), &window);
@@ -93,11 +99,6 @@ int main(int argc, char* argv[]) {
     });
   }
   window.show();
-
-  // The log's file and view are brought up to date whenever the program is
-  // idle, rather than on every line.
-  QObject::connect(QCoreApplication::eventDispatcher(), &QAbstractEventDispatcher::aboutToBlock,
-                   &window, [&log] { log.flush(); });
   const int code = QApplication::exec();
   log.flush();
   return code;

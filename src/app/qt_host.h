@@ -19,6 +19,12 @@ class QtHost final : public Host {
   void setOwner(QWidget* owner) { owner_ = owner; }
   void setErrorHandler(ErrorHandler* errors) { errors_ = errors; }
   void setHelpLauncher(HelpLauncher* help) { help_ = help; }
+  // While the program ends because the session ends (a signal, the display
+  // gone), nobody may be there to answer: dialogs are not shown, each takes
+  // its default answer (the error dialog Ignore, so the ending goes on) and
+  // is written to stderr instead; the event queue is no longer run.
+  void setUnattended(bool on) { unattended_ = on; }
+  bool unattended() const { return unattended_; }
 
   int msgBox(const std::string& text, int buttons, const std::string& title) override;
   std::string inputBox(const std::string& prompt, const std::string& title,
@@ -36,6 +42,7 @@ class QtHost final : public Host {
   QPointer<QWidget> owner_;
   ErrorHandler* errors_ = nullptr;
   HelpLauncher* help_ = nullptr;
+  bool unattended_ = false;
 };
 
 // The application's title, used where a dialog has no title of its own.

@@ -2,6 +2,7 @@
 #include <QPlainTextEdit>
 
 #include "app/frm_mdi.h"
+#include "settings/presets.h"
 #include "support/error_handler.h"
 #include "support/file_helpers.h"
 #include "support/host.h"
@@ -93,7 +94,8 @@ bool FrmMDI::formLoad() {
   }
   if (!engine_.setStepChange(trap)) return false;
   if (!trap([&] { cmbPreset_Click(1); })) return false;
-  return !errors_.ended();
+  started_ = !errors_.ended();
+  return started_;
 }
 
 void FrmMDI::formUnload() {
@@ -106,6 +108,35 @@ void FrmMDI::formUnload() {
     TimerCheckPanel->stop();
     log_.flush();
   });
+}
+
+void FrmMDI::endOnRequest() {
+  if (endRequested_) return;
+  endRequested_ = true;
+  log_.message("Asked to end by the system");
+  if (started_ && !unloaded_) {
+    formUnload();
+  } else {
+    // Start-up not finished (its settings only partly read) or the unload
+    // already under way below us: finish the way Abort does.
+    ending_ = true;
+    shutDown();
+  }
+  host_.endProgram(0);
+}
+
+void FrmMDI::endWithoutDisplay() {
+  if (!started_ || unloaded_) return;
+  unloaded_ = ending_ = true;
+  log_.setViewSink(nullptr);
+  engine_.setEventPass(nullptr);
+  Trap trap(errors_, kModule, "Form_Unload");
+  if (chkTurnOff->value() == 1) {
+    if (!engine_.sendBrightness(trap, [] { return 0; })) return;
+    if (!trap([&] { writeKeys({{kLastBrightnessKey, "0"}}); })) return;
+  }
+  engine_.close(trap);
+  log_.flush();
 }
 
 void FrmMDI::shutDown() {
