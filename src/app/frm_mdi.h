@@ -58,7 +58,8 @@ class FrmMDI : public QWidget {
   // open. Later requests are ignored while the first one ends the program.
   void endOnRequest();
   // The display went away and the process is ending: turn the panel off if
-  // asked, leaving last brightness 0, without touching the window.
+  // asked, leaving last brightness 0, without touching the window or the
+  // event queue.
   void endWithoutDisplay();
 
   // Brightness (Part of the main window's procedures).

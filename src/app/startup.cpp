@@ -126,14 +126,16 @@ void FrmMDI::endOnRequest() {
 }
 
 void FrmMDI::endWithoutDisplay() {
-  if (!started_ || unloaded_) return;
+  if (unloaded_) return;
+  // Before start-up finished the settings are only partly read: none are written.
+  const bool write = started_;
   unloaded_ = ending_ = true;
   log_.setViewSink(nullptr);
   engine_.setEventPass(nullptr);
   Trap trap(errors_, kModule, "Form_Unload");
   if (chkTurnOff->value() == 1) {
     if (!engine_.sendBrightness(trap, [] { return 0; })) return;
-    if (!trap([&] { writeKeys({{kLastBrightnessKey, "0"}}); })) return;
+    if (write && !trap([&] { writeKeys({{kLastBrightnessKey, "0"}}); })) return;
   }
   engine_.close(trap);
   log_.flush();
