@@ -33,7 +33,7 @@ int QtHost::msgBox(const std::string& text, int buttons, const std::string& titl
   log_.flush();
   if (unattended_) {
     toStderr(title, text);
-    return buttons == mb::YesNo ? mb::Yes : mb::Ok;
+    return buttons == mb::YesNo ? mb::No : mb::Ok;  // the answer that changes nothing
   }
   QMessageBox box(owner());
   box.setWindowTitle(titleOrDefault(title));

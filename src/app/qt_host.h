@@ -20,9 +20,9 @@ class QtHost final : public Host {
   void setErrorHandler(ErrorHandler* errors) { errors_ = errors; }
   void setHelpLauncher(HelpLauncher* help) { help_ = help; }
   // While the program ends because the session ends (a signal, the display
-  // gone), nobody may be there to answer: dialogs are not shown, each takes
-  // its default answer (the error dialog Ignore, so the ending goes on) and
-  // is written to stderr instead; the event queue is no longer run.
+  // gone), nobody may be there to answer: dialogs are not shown but written
+  // to stderr, each taking the answer that changes least (No; the error
+  // dialog Ignore, so the ending goes on); the event queue is not run.
   void setUnattended(bool on) { unattended_ = on; }
   bool unattended() const { return unattended_; }
 

@@ -72,6 +72,13 @@ std::optional<int> SingleInstance::claim() {
       });
       return std::nullopt;
     }
+    if (lock_->error() != QLockFile::LockFailedError) {
+      // No lock can be made there (a read-only or missing runtime folder):
+      // run unguarded rather than not at all.
+      std::fprintf(stderr, "kelvane: cannot create %s; a second window is not prevented\n",
+                   qPrintable(lockPath_));
+      return std::nullopt;
+    }
     // Held: ask the holder, which may still be between its lock and listen.
     QLocalSocket socket;
     socket.connectToServer(name_);

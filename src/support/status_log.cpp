@@ -18,10 +18,10 @@ std::string localTimeOfDay() {
   // The user's own time format (Control Panel, Region), as the system
   // formats it; the C library would only know the "C" locale.
   wchar_t wide[128];
-  const int n = GetTimeFormatW(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, wide, 128);
-  if (n > 1) {
+  const int length = GetTimeFormatW(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, wide, 128);
+  if (length > 1) {
     char utf8[512];
-    const int m = WideCharToMultiByte(CP_UTF8, 0, wide, n - 1, utf8, sizeof utf8, nullptr, nullptr);
+    const int m = WideCharToMultiByte(CP_UTF8, 0, wide, length - 1, utf8, sizeof utf8, nullptr, nullptr);
     if (m > 0) return std::string(utf8, static_cast<std::size_t>(m));
   }
 #endif
