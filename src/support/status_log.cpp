@@ -105,11 +105,13 @@ void StatusLog::writeFile() {
   written_ = true;
   if (filePath_.empty()) return;
   const auto write = [&] {
-    std::string text = logText();
-    text += "\r\n";
     std::FILE* f = std::fopen(filePath_.c_str(), "wb");
     if (!f) throw fileError(errno);
-    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    // Line by line, newest first: no copy of the whole log each second.
+    bool ok = true;
+    for (auto it = lines_.rbegin(); ok && it != lines_.rend(); ++it)
+      ok = std::fwrite(it->data(), 1, it->size(), f) == it->size();
+    ok = ok && std::fwrite("\r\n", 1, 2, f) == 2;
     const int err = errno;
     if (std::fclose(f) != 0 || !ok) throw fileError(ok ? errno : err);
   };
