@@ -55,10 +55,24 @@ FrmMDI::FrmMDI(Host& host, StatusLog& log, ErrorHandler& errors, HidPlatform& pl
   if (dpi_ <= 0) dpi_ = 96.0;
   engine_.link().readTimeoutMs = options_.readTimeoutMs;
   engine_.setEventPass([this] { host_.doEvents(); });
+  // The log's view and file are brought up to date whenever the program is
+  // idle rather than on every line; a file write held back by its pace comes
+  // when it is due even if nothing else happens by then.
+  auto* logPace = new QTimer(this);
+  logPace->setSingleShot(true);
+  const auto logIdle = [this, logPace] {
+    const auto wait = log_.idle();
+    if (wait.count() > 0 && !logPace->isActive()) logPace->start(wait);
+  };
+  connect(logPace, &QTimer::timeout, this, logIdle);
   // A burst of work ends when the event loop is about to wait: a dimmer that
-  // fell silent during it is searched for again on the next action.
+  // fell silent during it is searched for again on the next action. Start-up
+  // is one burst, also while its notices wait for the user.
   if (auto* dispatcher = QAbstractEventDispatcher::instance())
-    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] { engine_.settle(); });
+    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this, logIdle] {
+      if (started_) engine_.settle();
+      logIdle();
+    });
   buildControls();
   // Abort ends the program without the unload handling: the panel is turned
   // off if asked, but no settings are written on the way out.

@@ -60,6 +60,15 @@ class FrmMDI : public QWidget {
   // Shutdown on close: settings, then ShutDown. Run once.
   void formUnload();
   void shutDown();
+  // The session asks the program to end (a signal): as a close of the
+  // window once it is up, as Abort before (the panel turned off if asked,
+  // no settings written), and without returning into whatever dialog is
+  // open. Later requests are ignored while the first one ends the program.
+  void endOnRequest();
+  // The display went away and the process is ending: turn the panel off if
+  // asked, leaving last brightness 0, without touching the window or the
+  // event queue.
+  void endWithoutDisplay();
 
   // Brightness (Part of the main window's procedures).
   void updateBrightness();
@@ -154,6 +163,8 @@ class FrmMDI : public QWidget {
   bool loading_ = false;
   bool unloaded_ = false;
   bool ending_ = false;
+  bool started_ = false;
+  bool endRequested_ = false;
   bool stayOnTop_ = false;
   int heightTwips_ = 0;
   int settingsWrites_ = 0;

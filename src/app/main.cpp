@@ -9,7 +9,6 @@
 //   in the window unplugs or re-plugs the simulated dimmer.
 // ASCOM Alpaca server (alpaca_start.h):
 //   --alpaca PORT [--headless] [--alpaca-listen ADDRESS] [--alpaca-discovery PORT]
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
@@ -22,6 +21,8 @@
 #include "app/frm_mdi.h"
 #include "app/qt_host.h"
 #include "device/device_access.h"
+#include "app/session_end.h"
+#include "app/single_instance.h"
 #include "device/sim_hid.h"
 #include "support/error_handler.h"
 #include "support/file_helpers.h"
@@ -66,6 +67,12 @@ int main(int argc, char* argv[]) {
   if (!kelvane::readAlpacaOptions(parser, alpacaOptions, alpaca)) return 2;
 
   using namespace kelvane;
+  SingleInstance instance(getSpecialFolder(CSIDL_APPDATA) + "Kelvane");
+  // One window per settings folder; a server without a window shares the
+  // folder with one, and the dimmer's own lock keeps them apart.
+  if (!headless)
+    if (const auto running = instance.claim()) return *running;
+
   StatusLog log;
   QtHost host(log);
   // Without a window nobody answers a dialog: its text goes to standard
@@ -113,6 +120,8 @@ int main(int argc, char* argv[]) {
   FrmMDI window(host, log, errors, *platform, options);
   host.setOwner(&window);
   host.setHelpLauncher(&window.helpLauncher());
+  instance.setWindow(&window);
+  endWithTheSession(window, host);
   if (!window.formLoad()) return 0;
   if (simulated) {
     auto* unplug = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+U")), &window);
@@ -125,11 +134,6 @@ int main(int argc, char* argv[]) {
   }
   window.show();
   const std::unique_ptr<QObject> alpacaServer = startWindowServer(window, errors, alpaca);
-
-  // The log's file and view are brought up to date whenever the program is
-  // idle, rather than on every line.
-  QObject::connect(QCoreApplication::eventDispatcher(), &QAbstractEventDispatcher::aboutToBlock,
-                   &window, [&log] { log.flush(); });
   const int code = QApplication::exec();
   log.flush();
   return code;

@@ -6,6 +6,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <cstdio>
 #include <cstdlib>
 
 #include "support/help_viewer_qt.h"
@@ -24,8 +25,17 @@ static QString titleOrDefault(const std::string& title) {
   return title.empty() ? applicationTitle() : QString::fromStdString(title);
 }
 
+static void toStderr(const std::string& title, const std::string& text) {
+  std::fprintf(stderr, "kelvane: %s: %s\n", titleOrDefault(title).toLocal8Bit().constData(),
+               QString::fromStdString(text).toLocal8Bit().constData());
+}
+
 int QtHost::msgBox(const std::string& text, int buttons, const std::string& title) {
   log_.flush();
+  if (unattended_) {
+    toStderr(title, text);
+    return buttons == mb::YesNo ? mb::No : mb::Ok;  // the answer that changes nothing
+  }
   QMessageBox box(owner());
   box.setWindowTitle(titleOrDefault(title));
   box.setText(QString::fromStdString(text));
@@ -42,6 +52,7 @@ int QtHost::msgBox(const std::string& text, int buttons, const std::string& titl
 std::string QtHost::inputBox(const std::string& prompt, const std::string& title,
                              const std::string& defaultText) {
   log_.flush();
+  if (unattended_) return {};
   bool ok = false;
   const QString text = QInputDialog::getText(owner(), titleOrDefault(title), QString::fromStdString(prompt),
                                              QLineEdit::Normal, QString::fromStdString(defaultText), &ok);
@@ -51,6 +62,10 @@ std::string QtHost::inputBox(const std::string& prompt, const std::string& title
 std::string QtHost::msgBox2(const std::string& text, const std::string& buttonList,
                             const std::string& title, int helpContextId, bool& showAgain) {
   log_.flush();
+  if (unattended_) {
+    toStderr(title, text);
+    return "Ignore";
+  }
   return msgBox2Qt(*this, *errors_, text, buttonList, title, helpContextId, showAgain, owner(), help_);
 }
 
@@ -64,7 +79,9 @@ void QtHost::showHelp(const std::string& helpFile, int topic) {
   if (!openHelpViewer(helpFile, topic, error)) msgBox(error, mb::OkOnly, "Help");
 }
 
-void QtHost::doEvents() { passEventQueue(); }
+void QtHost::doEvents() {
+  if (!unattended_) passEventQueue();
+}
 
 void passEventQueue() {
   // While a mouse button is down, the press may still be on its way to its

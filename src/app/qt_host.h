@@ -19,6 +19,12 @@ class QtHost final : public Host {
   void setOwner(QWidget* owner) { owner_ = owner; }
   void setErrorHandler(ErrorHandler* errors) { errors_ = errors; }
   void setHelpLauncher(HelpLauncher* help) { help_ = help; }
+  // While the program ends because the session ends (a signal, the display
+  // gone), nobody may be there to answer: dialogs are not shown but written
+  // to stderr, each taking the answer that changes least (No; the error
+  // dialog Ignore, so the ending goes on); the event queue is not run.
+  void setUnattended(bool on) { unattended_ = on; }
+  bool unattended() const { return unattended_; }
 
   int msgBox(const std::string& text, int buttons, const std::string& title) override;
   std::string inputBox(const std::string& prompt, const std::string& title,
@@ -36,6 +42,7 @@ class QtHost final : public Host {
   QPointer<QWidget> owner_;
   ErrorHandler* errors_ = nullptr;
   HelpLauncher* help_ = nullptr;
+  bool unattended_ = false;
 };
 
 // One pass of the event queue, as the program's procedures ask for it.

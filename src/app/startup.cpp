@@ -3,6 +3,7 @@
 
 #include "app/frm_mdi.h"
 #include "device/device_access.h"
+#include "settings/presets.h"
 #include "support/error_handler.h"
 #include "support/file_helpers.h"
 #include "support/host.h"
@@ -25,7 +26,8 @@ bool FrmMDI::formLoad() {
   // Any answer but Abort leaves Form_Load, as it leaves every procedure, and
   // the window then appears as it does after the whole sequence; Abort has
   // already ended the program.
-  const auto showWindow = [this] { return !errors_.ended(); };
+  // From then on the program ends as a close of the window does.
+  const auto showWindow = [this] { return started_ = !errors_.ended(); };
   std::string productText;
   bool productFile = false;
 
@@ -111,7 +113,8 @@ bool FrmMDI::formLoad() {
   }
   if (!engine_.setStepChange(trap)) return showWindow();
   if (!trap([&] { cmbPreset_Click(1); })) return showWindow();
-  return !errors_.ended();
+  started_ = !errors_.ended();
+  return started_;
 }
 
 void FrmMDI::formUnload() {
@@ -124,6 +127,37 @@ void FrmMDI::formUnload() {
     TimerCheckPanel->stop();
     log_.flush();
   });
+}
+
+void FrmMDI::endOnRequest() {
+  if (endRequested_) return;
+  endRequested_ = true;
+  log_.message("Asked to end by the system");
+  if (started_ && !unloaded_) {
+    formUnload();
+  } else {
+    // Start-up not finished (its settings only partly read) or the unload
+    // already under way below us: finish the way Abort does.
+    ending_ = true;
+    shutDown();
+  }
+  host_.endProgram(0);
+}
+
+void FrmMDI::endWithoutDisplay() {
+  if (unloaded_) return;
+  // Before start-up finished the settings are only partly read: none are written.
+  const bool write = started_;
+  unloaded_ = ending_ = true;
+  log_.setViewSink(nullptr);
+  engine_.setEventPass(nullptr);
+  Trap trap(errors_, kModule, "Form_Unload");
+  if (chkTurnOff->value() == 1) {
+    if (!engine_.sendBrightness(trap, [] { return 0; })) return;
+    if (write && !trap([&] { writeKeys({{kLastBrightnessKey, "0"}}); })) return;
+  }
+  engine_.close(trap);
+  log_.flush();
 }
 
 void FrmMDI::shutDown() {

@@ -1,13 +1,17 @@
 #pragma once
 // The program's one progress log. Lines are recorded only while the status
 // view is open, newest first. Recording a line is O(1): the view and the file
-// "status.log" are brought up to date in flush(), which the app runs whenever
-// it becomes idle, before any modal dialog and at exit, so a monitored move
-// logging hundreds of lines a second does not rewrite the file per line.
+// "status.log" are brought up to date in flush() (at once: before a dialog
+// and at exit) and idle() (whenever the app becomes idle: the view at once,
+// the file at most once a second), so a monitored move logging hundreds of
+// lines a second neither rewrites the file per line nor grows without end:
+// only the newest kKeepLimit bytes of lines are kept, in memory and in the
+// file.
+#include <chrono>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <string>
-#include <vector>
 
 namespace kelvane {
 
@@ -15,7 +19,12 @@ class ErrorHandler;
 
 class StatusLog {
  public:
+  using Clock = std::chrono::steady_clock;
+  // Characters the view shows (the newest ones).
   static constexpr std::size_t kViewLimit = 32000;
+  // Bytes of lines kept; the oldest lines beyond it are dropped (1 MiB).
+  static constexpr std::size_t kKeepLimit = std::size_t{1} << 20;
+  static constexpr std::chrono::milliseconds kFileInterval{1000};
 
   StatusLog();
 
@@ -37,36 +46,56 @@ class StatusLog {
   // and keeps none, however long it runs.
   void setLineSink(std::function<void(const std::string&)> sink) { lineSink_ = std::move(sink); }
 
-  // Supplies the local time of day in the system's format.
+  // Supplies the local time of day in the user's format.
   void setClock(std::function<std::string()> clock) { clock_ = std::move(clock); }
+  // The monotonic clock that paces the file writes.
+  void setPaceClock(std::function<Clock::time_point()> now) { now_ = std::move(now); }
 
   // The error handler whose trap StringtoFile runs under.
   void setErrorHandler(ErrorHandler* errors) { errors_ = errors; }
 
   // Brings the view and the file up to date with everything recorded.
   void flush();
-  bool dirty() const { return dirty_; }
+  // The same when idle: the view at once, the file only when its last write
+  // is kFileInterval old. Returns how long until a deferred write is due
+  // (zero when nothing waits); the caller comes back by then.
+  std::chrono::milliseconds idle();
+  bool dirty() const { return viewDirty_ || fileDirty_; }
 
-  // LogText: every recorded line, newest first, each ended by CR LF.
+  // LogText: every kept line, newest first, each ended by CR LF.
   std::string logText() const;
-  // The first kViewLimit characters of LogText.
+  // The first kViewLimit characters of LogText, never half a character.
   std::string viewText() const;
   std::size_t lineCount() const { return lines_.size(); }
+  std::size_t size() const { return totalSize_; }
 
  private:
+  void bringUpToDate(bool file);
+  void updateView();
+  void writeFile();
+
   bool showStatus_ = false;
-  bool dirty_ = false;
+  bool viewDirty_ = false;
+  bool fileDirty_ = false;
   bool flushing_ = false;
-  std::vector<std::string> lines_;  // oldest first; each includes its CR LF
+  std::deque<std::string> lines_;  // oldest first; each includes its CR LF
   std::size_t totalSize_ = 0;
+  Clock::time_point lastWrite_{};
+  bool written_ = false;
   std::string filePath_;
   std::function<void(const std::string&)> viewSink_;
   std::function<void(const std::string&)> lineSink_;
   std::function<std::string()> clock_;
+  std::function<Clock::time_point()> now_;
   ErrorHandler* errors_ = nullptr;
 };
 
-// The local time of day as the C library formats it for the current locale.
+// The local time of day in the user's format (on Windows the user's locale
+// settings; elsewhere the C library's "%X" for the current locale).
 std::string localTimeOfDay();
+
+// The length in bytes of the first `limit` characters of UTF-8 text; a byte
+// that starts no valid sequence counts as one character.
+std::size_t utf8PrefixBytes(const std::string& text, std::size_t limit);
 
 }  // namespace kelvane
