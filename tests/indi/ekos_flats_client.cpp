@@ -38,10 +38,13 @@ class Client final : public INDI::BaseClient {
     std::lock_guard<std::mutex> lock(mutex_);
     values_.erase(key);
   }
-  // One switch of a one-of-many vector on, the others off, as Ekos sets it.
+  // One switch of a one-of-many vector on, the others off, as Ekos sets it,
+  // once the driver has defined the vector.
   void set(const char* device, const char* property, const char* element) {
     auto vector = getDevice(device).getSwitch(property);
-    if (!vector.isValid()) return;
+    for (int wait = 0; wait < 200 && !vector.isValid(); ++wait, vector = getDevice(device).getSwitch(property))
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!check(vector.isValid(), std::string(device) + " has no " + property)) return;
     vector->reset();
     if (auto* one = vector->findWidgetByName(element)) one->setState(ISS_ON);
     sendNewSwitch(vector);
@@ -110,8 +113,6 @@ int main(int argc, char* argv[]) {
     client.need(camera + "CCD_EXPOSURE._STATE", "Busy");
     client.need(camera + "CCD_EXPOSURE._STATE", "Ok", seconds + 10);
   };
-  for (const auto& device : {box, camera, wheel})
-    if (!client.need(device + "CONNECTION._STATE", "Idle")) return 1;
   client.set(kBox, "SIMULATION", "ENABLE");
   client.set(kCamera, "CONNECTION", "CONNECT");
   client.set(kWheel, "CONNECTION", "CONNECT");
