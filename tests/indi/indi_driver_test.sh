@@ -74,11 +74,13 @@ intensity)
   put "Kelvane.DEBUG_LEVEL.DBG_DEBUG=On"
   put "Kelvane.FLAT_LIGHT_INTENSITY.FLAT_LIGHT_INTENSITY_VALUE=450"
   restsAt 450
-  # state:value of each update; while Busy the panel's reading on its way.
-  states=$(grep -A2 'name="FLAT_LIGHT_INTENSITY" state=' "$work/stream.xml" |
-             awk -F'"' '/state=/ { s = $6 } /^[0-9]+$/ { printf "%s:%s ", s, $0 }')
-  [[ "$states" =~ Ok:321\ Busy:321\ (Busy:(3[2-9][0-9]|4[0-5][0-9])\ )+Ok:450\ $ ]] ||
-    fail "states on the way to 450: $states"
+  # state:value of each update (the stream may lag behind indi_eval); while
+  # Busy the panel's reading on its way.
+  states() { grep -A2 'name="FLAT_LIGHT_INTENSITY" state=' "$work/stream.xml" |
+             awk -F'"' '/state=/ { s = $6 } /^[0-9]+$/ { printf "%s:%s ", s, $0 }'; }
+  want='Ok:321 Busy:321 (Busy:(3[2-9][0-9]|4[0-5][0-9]) )+Ok:450 $'
+  for _ in $(seq 20); do [[ "$(states)" =~ $want ]] && break; sleep 0.1; done
+  [[ "$(states)" =~ $want ]] || fail "states on the way to 450: $(states)"
   # One line per exchange, in words.
   messages | grep -q "DEBUG\] SetPanelValue 450: acknowledged" || fail "no exchange in the debug log"
   [ "$(messages | grep -c DEBUG)" -lt 80 ] || fail "debug log flooded: $(messages | grep -c DEBUG) lines"
