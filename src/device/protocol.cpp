@@ -1,5 +1,7 @@
 #include "device/protocol.h"
 
+#include <cstdio>
+
 #include "support/runtime_error.h"
 
 namespace kelvane {
@@ -68,5 +70,36 @@ std::int32_t panelValueOf(const std::vector<std::uint8_t>& answer) {
 }
 
 bool movingOf(const std::vector<std::uint8_t>& answer) { return answerByte(answer, 2) > 0; }
+
+std::string describeExchange(const CommandBytes& sent, const std::vector<std::uint8_t>& answer,
+                             bool answered) {
+  const auto at = [&](std::size_t k) -> unsigned { return k < answer.size() ? answer[k] : 0u; };
+  const unsigned value = sent[1] + 256u * sent[2];
+  std::string text;
+  switch (sent[0]) {
+    case cmd::SetPanelValue: text = "SetPanelValue " + std::to_string(value); break;
+    case cmd::ExecutePanelChange: text = "ExecutePanelChange"; break;
+    case cmd::ReadPanelValue: text = "ReadPanelValue"; break;
+    case cmd::ReadMotion: text = "ReadMotion"; break;
+    case cmd::SetStepChange: text = "SetStepChange " + std::to_string(sent[1]); break;
+    default: text = "command " + std::to_string(sent[0]); break;
+  }
+  if (!answered) return text + ": no answer";
+  if (at(1) != sent[0]) {
+    // Not this command's echo: the raw bytes say more than a guess.
+    text += ": unexpected answer";
+    char hex[4];
+    for (std::size_t k = 1; k < answer.size(); ++k) {
+      std::snprintf(hex, sizeof hex, " %02X", answer[k]);
+      text += hex;
+    }
+    return text;
+  }
+  switch (sent[0]) {
+    case cmd::ReadPanelValue: return text + ": " + std::to_string(at(2) + 256u * at(3));
+    case cmd::ReadMotion: return text + (at(2) > 0 ? ": moving" : ": still");
+    default: return text + ": acknowledged";
+  }
+}
 
 }  // namespace kelvane

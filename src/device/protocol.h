@@ -3,6 +3,7 @@
 // answer reports, so the wire format is tested with literal bytes.
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace kelvane {
@@ -49,5 +50,11 @@ std::int32_t panelValueOf(const std::vector<std::uint8_t>& answer);
 
 // The moving flag of a ReadMotion answer (byte 2 non-zero).
 bool movingOf(const std::vector<std::uint8_t>& answer);
+
+// One exchange in words for a driver's debug log: the command sent and what
+// came back ("ReadPanelValue: 312", "SetPanelValue 450: acknowledged").
+// Never throws, whatever the answer holds; `answered` false: the read timed out.
+std::string describeExchange(const CommandBytes& sent, const std::vector<std::uint8_t>& answer,
+                             bool answered);
 
 }  // namespace kelvane

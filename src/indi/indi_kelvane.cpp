@@ -55,6 +55,10 @@ class KelvaneDriver final : public INDI::DefaultDevice, public INDI::LightBoxInt
  private:
   bool mine(const char* dev) const { return dev != nullptr && std::strcmp(dev, getDeviceName()) == 0; }
   void show(const LightBoxView& view);
+  // FILTER_SLOT and FILTER_NAME count only from the wheel in ACTIVE_DEVICES.
+  bool fromActiveWheel(XMLEle* root);
+  // The stored intensity of the filter in place; 0 when there is none.
+  std::int32_t filterPreset() const;
   void rememberStoredFilterIntensities();
   // The per-filter intensities as the configuration keeps them; "" while
   // the property does not exist.
@@ -72,7 +76,7 @@ class KelvaneDriver final : public INDI::DefaultDevice, public INDI::LightBoxInt
 
 KelvaneDriver::KelvaneDriver()
     : LightBoxInterface(this, true),
-      box_({[this](const std::string& line) { LOGF_DEBUG("%s", line.c_str()); },
+      box_({[this](const std::string& line) { LOGF_DEBUG("%s.", line.c_str()); },
             [this](const std::string& text) { LOGF_ERROR("%s", text.c_str()); }}) {
   setVersion(KELVANE_VERSION_MAJOR, KELVANE_VERSION_MINOR);
   if (const char* trace = std::getenv("KELVANE_SIM_TRACE")) box_.traceSimulator(trace);
@@ -157,7 +161,7 @@ void KelvaneDriver::simulationTriggered(bool enable) {
     deleteProperty(faultSP_.name);
 }
 
-void KelvaneDriver::debugTriggered(bool enable) { box_.setStatusLines(enable); }
+void KelvaneDriver::debugTriggered(bool enable) { box_.setDebug(enable); }
 
 bool KelvaneDriver::Connect() {
   const std::string why = box_.connect(isSimulation());
@@ -170,8 +174,8 @@ bool KelvaneDriver::Connect() {
   const LightBoxView& panel = box_.atConnect();
   LightIntensityN[0].value = panel.value;
   LightIntensityNP.s = IPS_OK;
-  LightS[FLAT_LIGHT_ON].s = panel.value > 0 ? ISS_ON : ISS_OFF;
-  LightS[FLAT_LIGHT_OFF].s = panel.value > 0 ? ISS_OFF : ISS_ON;
+  LightS[FLAT_LIGHT_ON].s = panel.lit ? ISS_ON : ISS_OFF;
+  LightS[FLAT_LIGHT_OFF].s = panel.lit ? ISS_OFF : ISS_ON;
   LightSP.s = IPS_OK;
   // Ask the wheel again: its filter names come back and with them the
   // per-filter intensities a disconnect removed.
@@ -201,11 +205,13 @@ void KelvaneDriver::show(const LightBoxView& view) {
     message[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(message[0])));
     LOGF_ERROR("%s.", message.c_str());
   }
+  if (view.kept && view.value > 0)
+    LOGF_INFO("The light is off: brightness %d is kept for the next On.", static_cast<int>(view.value));
   LightIntensityN[0].value = view.value;
   LightIntensityNP.s = state;
   IDSetNumber(&LightIntensityNP, nullptr);
-  LightS[FLAT_LIGHT_ON].s = view.value > 0 ? ISS_ON : ISS_OFF;
-  LightS[FLAT_LIGHT_OFF].s = view.value > 0 ? ISS_OFF : ISS_ON;
+  LightS[FLAT_LIGHT_ON].s = view.lit ? ISS_ON : ISS_OFF;
+  LightS[FLAT_LIGHT_OFF].s = view.lit ? ISS_OFF : ISS_ON;
   LightSP.s = state;
   IDSetSwitch(&LightSP, nullptr);
   // The monitor runs only while the panel moves.
@@ -260,7 +266,11 @@ bool KelvaneDriver::ISNewText(const char* dev, const char* name, char* texts[], 
     // save only a real change.
     const std::string before = ActiveDeviceT[0].text ? ActiveDeviceT[0].text : "";
     processLightBoxText(dev, name, texts, names, n);
-    if (before != (ActiveDeviceT[0].text ? ActiveDeviceT[0].text : "")) saveConfig(true, name);
+    if (before != (ActiveDeviceT[0].text ? ActiveDeviceT[0].text : "")) {
+      // Another wheel: its slot is not yet known.
+      filterSlot_ = 0;
+      saveConfig(true, name);
+    }
     return true;
   }
   return INDI::DefaultDevice::ISNewText(dev, name, texts, names, n);
@@ -268,8 +278,12 @@ bool KelvaneDriver::ISNewText(const char* dev, const char* name, char* texts[], 
 
 bool KelvaneDriver::ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[], int n) {
   if (mine(dev)) {
-    if (std::strcmp(name, "SIMULATION") == 0 && isConnected()) {
-      // The dimmer in use stays the same while connected.
+    bool simulate = isSimulation();
+    for (int i = 0; i < n; ++i)
+      if (states[i] == ISS_ON) simulate = std::strcmp(names[i], "ENABLE") == 0;
+    if (std::strcmp(name, "SIMULATION") == 0 && isConnected() && simulate != isSimulation()) {
+      // The dimmer in use stays the same while connected (a configuration
+      // reload that repeats the setting changes nothing).
       INDI::PropertySwitch simulation = getSwitch("SIMULATION");
       simulation.setState(IPS_ALERT);
       simulation.apply("Disconnect before switching simulation on or off.");
@@ -281,7 +295,7 @@ bool KelvaneDriver::ISNewSwitch(const char* dev, const char* name, ISState* stat
         LOG_ERROR("Connect to the dimmer first.");
         return true;
       }
-      show(box_.switchLight(LightS[FLAT_LIGHT_ON].s == ISS_ON));
+      show(box_.switchLight(LightS[FLAT_LIGHT_ON].s == ISS_ON, filterPreset()));
       return true;
     }
     if (std::strcmp(name, faultSP_.name) == 0) {
@@ -297,7 +311,21 @@ bool KelvaneDriver::ISNewSwitch(const char* dev, const char* name, ISState* stat
   return INDI::DefaultDevice::ISNewSwitch(dev, name, states, names, n);
 }
 
+bool KelvaneDriver::fromActiveWheel(XMLEle* root) {
+  const char* property = findXMLAttValu(root, "name");
+  if (std::strcmp(property, "FILTER_SLOT") != 0 && std::strcmp(property, "FILTER_NAME") != 0) return true;
+  // A camera's built-in wheel and a separate one both answer: indiserver
+  // keeps forwarding a wheel snooped once, even after ACTIVE_FILTER changed.
+  return ActiveDeviceT[0].text != nullptr && std::strcmp(findXMLAttValu(root, "device"), ActiveDeviceT[0].text) == 0;
+}
+
+std::int32_t KelvaneDriver::filterPreset() const {
+  if (FilterIntensityN == nullptr || filterSlot_ < 1 || filterSlot_ > FilterIntensityNP.nnp) return 0;
+  return static_cast<std::int32_t>(FilterIntensityN[filterSlot_ - 1].value);
+}
+
 bool KelvaneDriver::ISSnoopDevice(XMLEle* root) {
+  if (!fromActiveWheel(root)) return false;
   // Every client that connects makes the wheel define its slot again, and
   // the light-box interface would apply the preset each time, undoing a
   // brightness set since: only a slot the wheel has newly reached counts.
@@ -324,7 +352,8 @@ bool KelvaneDriver::SetLightBoxBrightness(uint16_t value) {
     LOGF_ERROR("%s.", refusal.c_str());
     return false;
   }
-  LOGF_INFO("Filter preset: brightness %u.", static_cast<unsigned>(value));
+  // While the light is off the preset only waits for the next On.
+  if (box_.lit()) LOGF_INFO("Filter preset: brightness %u.", static_cast<unsigned>(value));
   const LightBoxView view = box_.request(value);
   show(view);
   return view.phase != LightBoxView::Phase::Alert;
@@ -332,7 +361,7 @@ bool KelvaneDriver::SetLightBoxBrightness(uint16_t value) {
 
 bool KelvaneDriver::EnableLightBox(bool enable) {
   if (!isConnected()) return false;
-  const LightBoxView view = box_.switchLight(enable);
+  const LightBoxView view = box_.switchLight(enable, filterPreset());
   show(view);
   return view.phase != LightBoxView::Phase::Alert;
 }

@@ -34,6 +34,24 @@ std::int32_t settingsBrightness() {
 }
 }  // namespace
 
+// The driver's debug log: one line per exchange, in words, instead of the
+// window's status lines (a line per byte, named after the Windows calls).
+class LightBox::DebugLines final : public PanelListener {
+ public:
+  explicit DebugLines(LightBox& box) : box_(box) {}
+  void say(const std::string& line) {
+    if (box_.debug_ && box_.sinks_.debug) box_.sinks_.debug(line);
+  }
+  void exchanged(const CommandBytes& sent, const std::vector<std::uint8_t>& answer, bool answered) override {
+    if (box_.debug_) say(describeExchange(sent, answer, answered));
+  }
+  void linkFound() override { say("Found the dimmer and opened it"); }
+  void linkLost() override { say("The dimmer did not answer: closed until the next request"); }
+
+ private:
+  LightBox& box_;
+};
+
 LightBox::LightBox(Sinks sinks)
     : sinks_(std::move(sinks)),
       // Nobody waits at a driver: notices go to the client's log.
@@ -42,7 +60,7 @@ LightBox::LightBox(Sinks sinks)
       })),
       errors_(*host_, log_) {
   host_->setErrorHandler(&errors_);
-  if (sinks_.statusLine) log_.setLineSink(sinks_.statusLine);
+  debugLines_ = std::make_unique<DebugLines>(*this);
 }
 
 LightBox::~LightBox() = default;
@@ -62,6 +80,7 @@ std::string LightBox::connect(bool simulation) {
     platform = systemHid_.get();
   }
   engine_ = std::make_unique<PanelEngine>(*platform, log_, errors_);
+  engine_->setListener(debugLines_.get());
   DeviceLink& link = engine_->link();
   link.dimmerVendorId = kDefaultVendorId;
   link.dimmerProductId = kDefaultProductId;
@@ -97,10 +116,15 @@ bool LightBox::readPanel(Trap& trap) {
         answer = link.readReport();
       }))
     return false;
-  if (link.readTimeouts() != timeouts) return false;
-  atConnect_ = {LightBoxView::Phase::AtRest, panelValueOf(answer), ""};
-  // A lit panel is the last non-zero brightness there is.
-  if (atConnect_.value > 0) lastLit_ = atConnect_.value;
+  const bool answered = link.readTimeouts() == timeouts;
+  debugLines_->exchanged(link.commandBytes, answer, answered);
+  if (!answered) return false;
+  panel_ = panelValueOf(answer);
+  // The panel says whether the light is on; a lit panel is the last
+  // non-zero brightness there is.
+  on_ = panel_ > 0;
+  if (on_) lastLit_ = panel_;
+  atConnect_ = {LightBoxView::Phase::AtRest, panel_, on_, false, ""};
   return true;
 }
 
@@ -117,28 +141,53 @@ std::string LightBox::refusal(double value) {
          std::to_string(kMaxBrightness);
 }
 
+namespace {
+LightBoxView notConnected() { return {LightBoxView::Phase::Alert, 0, false, false, "the dimmer is not connected"}; }
+}  // namespace
+
 LightBoxView LightBox::request(double value) {
-  if (!connected()) return {LightBoxView::Phase::Alert, 0, "the dimmer is not connected"};
+  if (!connected()) return notConnected();
   const std::int32_t v = clampBrightness(toWholeNumber(value));
   if (v > 0) lastLit_ = v;
-  return viewAfterAction(controller_->request(v));
+  if (!on_) {
+    // Nothing is sent; a move down to 0 under way goes on.
+    const auto phase = watching() ? LightBoxView::Phase::Moving : LightBoxView::Phase::AtRest;
+    return {phase, v, false, true, ""};
+  }
+  if (v == 0) on_ = false;
+  return send(v);
 }
 
 std::int32_t LightBox::lastLit() const { return lastLit_ ? *lastLit_ : settingsBrightness(); }
 
-LightBoxView LightBox::switchLight(bool on) { return request(on ? lastLit() : 0); }
+LightBoxView LightBox::switchLight(bool on, std::int32_t preset) {
+  if (!connected()) return notConnected();
+  on_ = on;
+  if (!on) return send(0);
+  const std::int32_t v = preset > 0 ? clampBrightness(preset) : lastLit();
+  lastLit_ = v;
+  return send(v);
+}
+
+LightBoxView LightBox::send(std::int32_t value) { return viewAfterAction(controller_->request(value)); }
 
 LightBoxView LightBox::tick() {
-  if (!connected()) return {LightBoxView::Phase::Alert, 0, "the dimmer is not connected"};
+  if (!connected()) return notConnected();
   controller_->tick();
+  panel_ = controller_->reading().value;
   return viewAfterAction(true);
 }
 
 LightBoxView LightBox::viewAfterAction(bool sent) {
   LightBoxView view;
+  view.lit = on_;
   view.value = controller_->target();
   switch (controller_->state()) {
-    case PanelController::State::Moving: view.phase = LightBoxView::Phase::Moving; break;
+    case PanelController::State::Moving:
+      view.phase = LightBoxView::Phase::Moving;
+      // Where the panel is on its way, as the window's status label shows.
+      view.value = panel_;
+      break;
     case PanelController::State::AtRest: view.phase = LightBoxView::Phase::AtRest; break;
     case PanelController::State::Failed:
       // The host has already passed the failure on.

@@ -29,21 +29,25 @@ inline constexpr std::uint32_t kSimulatedReadTimeoutMs = 1000;
 struct LightBoxView {
   enum class Phase { Idle, Moving, AtRest, Alert };
   Phase phase = Phase::Idle;
-  std::int32_t value = 0;  // the panel's reading while moving, else the request
-  std::string message;     // why, when Alert
+  // The panel's reading while it moves, else the request; a brightness kept
+  // while the light is off shows as asked.
+  std::int32_t value = 0;
+  bool lit = false;   // the light is switched on
+  bool kept = false;  // the light is off: the value waits for the next On
+  std::string message;  // why, when Alert
 };
 
 class LightBox {
  public:
   struct Sinks {
-    std::function<void(const std::string&)> statusLine;  // the dimmer's status lines
-    std::function<void(const std::string&)> notice;      // what would be a dialog
+    std::function<void(const std::string&)> debug;   // one line per exchange with the dimmer
+    std::function<void(const std::string&)> notice;  // what would be a dialog
   };
   explicit LightBox(Sinks sinks);
   ~LightBox();
 
-  // The status lines are produced only while someone reads them.
-  void setStatusLines(bool on) { log_.setShowStatus(on); }
+  // The debug lines are produced only while someone reads them.
+  void setDebug(bool on) { debug_ = on; }
 
   // Opens the dimmer: the simulated one when `simulation`. "" when open,
   // otherwise why not, for the client.
@@ -56,15 +60,19 @@ class LightBox {
   // Why a brightness from a client is refused ("" when it is not): outside
   // 0..1023 nothing is sent and the old value stays.
   static std::string refusal(double value);
-  // Sends a brightness that refusal() let through; fractions are rounded as
-  // the window rounds typed values.
+  // A brightness that refusal() let through; fractions are rounded as the
+  // window rounds typed values. Sent while the light is on (0 switches it
+  // off); while it is off only kept for the next On: nothing but On lights
+  // the panel.
   LightBoxView request(double value);
-  // On: the last non-zero brightness of this run, at first the window's
-  // last brightness from the settings file. Off: 0.
-  LightBoxView switchLight(bool on);
+  // On: `preset` when it is non-zero (the current filter's), else the last
+  // non-zero brightness of this run, at first the window's last brightness
+  // from the settings file. Off: 0.
+  LightBoxView switchLight(bool on, std::int32_t preset = 0);
   // One monitor step while watching().
   LightBoxView tick();
   bool watching() const { return controller_ && controller_->watching(); }
+  bool lit() const { return on_; }
   std::int32_t lastLit() const;
 
   // The simulated dimmer, kept for the driver's life so that it holds its
@@ -75,7 +83,9 @@ class LightBox {
   bool traceSimulator(const std::string& path);
 
  private:
+  class DebugLines;
   SimulatedHid& simulator();
+  LightBoxView send(std::int32_t value);
   LightBoxView viewAfterAction(bool sent);
   // One ReadPanelValue, as the monitor asks it; false when the dimmer did
   // not answer.
@@ -89,6 +99,10 @@ class LightBox {
   std::unique_ptr<HidPlatform> systemHid_;
   std::unique_ptr<PanelEngine> engine_;
   std::unique_ptr<PanelController> controller_;
+  std::unique_ptr<DebugLines> debugLines_;
+  bool debug_ = false;
+  bool on_ = false;
+  std::int32_t panel_ = 0;  // the panel's last reading
   std::optional<std::int32_t> lastLit_;
   LightBoxView atConnect_;
 };

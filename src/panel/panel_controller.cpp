@@ -59,6 +59,7 @@ bool PanelController::request(std::int32_t value) {
   // searched for again.
   engine_.settle();
   target_ = clampBrightness(value);
+  stoppedShort_ = false;
   Trap trap(errors_, kModule, "Request");
   if (!engine_.sendBrightness(trap, [this] { return target_; })) {
     fail(State::Failed, errors_.lastFailure());
@@ -81,6 +82,8 @@ void PanelController::tick() {
   if (state_ != State::Moving) return;
   Trap trap(errors_, kModule, "CheckPanel");
   const MonitorResult r = engine_.monitorStep(trap, [this] { return static_cast<double>(target_); });
+  const bool stoppedShortBefore = stoppedShort_;
+  stoppedShort_ = false;
   switch (r.outcome) {
     case MonitorOutcome::Left:
       fail(State::Failed, errors_.lastFailure());
@@ -99,6 +102,10 @@ void PanelController::tick() {
     case MonitorOutcome::Mismatch:
       if (engine_.silent() || !engine_.detected()) {
         fail(State::Lost, kSilent);
+        return;
+      }
+      if (!stoppedShortBefore) {
+        stoppedShort_ = true;
         return;
       }
       if (!engine_.sendBrightness(trap, [this] { return target_; })) {

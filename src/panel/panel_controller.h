@@ -61,6 +61,10 @@ class PanelController {
   ErrorHandler& errors_;
   State state_ = State::Disconnected;
   std::int32_t target_ = 0;
+  // A tick found the panel still elsewhere. The value is read before the
+  // motion, so a panel that arrives between the two reads looks stopped
+  // short: only a second such tick sends again.
+  bool stoppedShort_ = false;
   std::string failure_;
 };
 

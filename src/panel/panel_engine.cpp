@@ -23,6 +23,7 @@ std::vector<std::uint8_t> PanelEngine::exchange() {
   const std::uint32_t before = link_.readTimeouts();
   link_.writeReport();
   std::vector<std::uint8_t> answer = link_.readReport();
+  if (listener_) listener_->exchanged(link_.commandBytes, answer, link_.readTimeouts() == before);
   noteTimeouts(before);
   return answer;
 }

@@ -42,6 +42,10 @@ class PanelListener {
   virtual void linkLost() {}
   // A search found the dimmer and opened it.
   virtual void linkFound() {}
+  // After every write-and-read with the dimmer: the command bytes sent and
+  // the answer; `answered` false when the read timed out.
+  virtual void exchanged(const CommandBytes& /*sent*/, const std::vector<std::uint8_t>& /*answer*/,
+                         bool /*answered*/) {}
 };
 
 enum class MonitorOutcome {

@@ -59,5 +59,15 @@ TEST(ProtocolTest, AnswersShorterThanTheirFieldsAreFailureNine) {
   }
 }
 
+TEST(ProtocolTest, AnExchangeReadsAsOneLineWhateverTheAnswer) {
+  CommandBytes sent{};
+  encodeSetPanelValue(sent, 450);
+  EXPECT_EQ(describeExchange(sent, {0, 0x20, 0xC2, 0x01}, true), "SetPanelValue 450: acknowledged");
+  EXPECT_EQ(describeExchange(sent, {0, 0x21}, true), "SetPanelValue 450: unexpected answer 21");
+  EXPECT_EQ(describeExchange(sent, {}, false), "SetPanelValue 450: no answer");
+  encodeReadPanelValue(sent);
+  EXPECT_EQ(describeExchange(sent, {0, 0x21, 0x2C}, true), "ReadPanelValue: 44");
+}
+
 }  // namespace
 }  // namespace kelvane

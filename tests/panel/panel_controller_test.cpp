@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "device/protocol.h"
 #include "device/sim_hid.h"
 #include "support/error_handler.h"
 #include "support/status_log.h"
@@ -37,12 +38,17 @@ struct ControllerTest : ::testing::Test {
 
 TEST_F(ControllerTest, ARequestIsWatchedUntilThePanelRestsAtIt) {
   ASSERT_TRUE(panel.connect());
-  ASSERT_TRUE(panel.request(200));
+  // 4 units pass between a tick's two reads: the fifth tick reads 216 still
+  // moving, then the panel rests at 218. That is arrival, not a stop short.
+  engine.setEventPass([this] { sim.advanceVirtualTime(10'000); });
+  ASSERT_TRUE(panel.request(218));
   EXPECT_EQ(panel.state(), PanelController::State::Moving);
-  // 400 units/s: half a second of ticks, then no more exchanges.
-  EXPECT_GE(ticksToRest(), 4);
+  EXPECT_GE(ticksToRest(), 5);
   EXPECT_EQ(panel.state(), PanelController::State::AtRest);
-  EXPECT_EQ(panel.reading().value, 200);
+  EXPECT_EQ(panel.reading().value, 218);
+  int sends = 0;
+  for (const auto& report : sim.received()) sends += report.size() > 1 && report[1] == cmd::SetPanelValue;
+  EXPECT_EQ(sends, 1);
   const int reports = sim.reportsReceived();
   panel.tick();
   EXPECT_EQ(sim.reportsReceived(), reports);
