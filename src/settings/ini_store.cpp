@@ -1,5 +1,6 @@
 #include "settings/ini_store.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -250,6 +251,7 @@ struct IniStore::Cache {
 
   void index() {
     values.clear();
+    values.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
     std::string section, scratch;
     bool inSection = false;
     forEachLine(bytes, [&](const Line& line) {
@@ -260,8 +262,8 @@ struct IniStore::Cache {
         foldInto(asText(p.name, codePage, scratch), section);
         inSection = true;
       } else if (inSection) {
-        std::string key = keyOf(section, asText(p.name, codePage, scratch));
-        if (!values.contains(key)) values.emplace(std::move(key), std::string(asText(p.value, codePage, scratch)));
+        const auto [at, added] = values.try_emplace(keyOf(section, asText(p.name, codePage, scratch)));
+        if (added) at->second.assign(asText(p.value, codePage, scratch));
       }
       return true;
     });
@@ -286,6 +288,10 @@ IniStore::Cache& IniStore::current(const std::string& path) const {
   const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
       std::chrono::system_clock::now().time_since_epoch()).count();
   c.recent = now - stamp.modified < 2'000'000'000;
+  if (c.loaded && stamp.exists && content.bom == c.bom && content.bytes == c.bytes) {
+    c.stamp = stamp;  // the same bytes: the keys found in them still hold
+    return c;
+  }
   c.bytes = std::move(content.bytes);
   c.bom = content.bom;
   c.stamp = stamp;

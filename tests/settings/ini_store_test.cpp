@@ -150,7 +150,8 @@ TEST_F(IniStoreTest, GarbageIsKeptAndStillTakesAKey) {
 // (a polling waiter could lose to the others for seconds), and a reader
 // that sees each change.
 TEST_F(IniStoreTest, ConcurrentWritersLoseNoKeyAndWaitOnlyTheirTurn) {
-  constexpr int kWriters = 8, kKeys = 40;
+  [[maybe_unused]] constexpr int kWriters = 8;
+  constexpr int kKeys = 40;
   const auto key = [](int w, int k) { return "W" + std::to_string(w) + "K" + std::to_string(k); };
   const auto writer = [&](int w) noexcept {
     auto worst = std::chrono::steady_clock::duration::zero();
