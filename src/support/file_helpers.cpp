@@ -542,16 +542,21 @@ static int lockWithin(int fd, int waitMs) {
     const auto wait = std::make_shared<Wait>();
     const int own = ::dup(fd);  // the same open file, so the same lock
     if (own < 0) return errno;
-    std::thread([wait, own] {
-      int error = 0;
-      while (::flock(own, LOCK_EX) != 0 && (error = errno) == EINTR) error = 0;
-      const std::lock_guard<std::mutex> hold(wait->mutex);
-      if (wait->abandoned && error == 0) ::flock(own, LOCK_UN);
+    try {
+      std::thread([wait, own] {
+        int error = 0;
+        while (::flock(own, LOCK_EX) != 0 && (error = errno) == EINTR) error = 0;
+        const std::lock_guard<std::mutex> hold(wait->mutex);
+        if (wait->abandoned && error == 0) ::flock(own, LOCK_UN);
+        ::close(own);
+        wait->error = error;
+        wait->finished = true;
+        wait->done.notify_all();
+      }).detach();
+    } catch (const std::system_error&) {  // no thread to be had: no wait either
       ::close(own);
-      wait->error = error;
-      wait->finished = true;
-      wait->done.notify_all();
-    }).detach();
+      return EWOULDBLOCK;
+    }
     std::unique_lock<std::mutex> hold(wait->mutex);
     if (wait->done.wait_for(hold, std::chrono::milliseconds(waitMs), [&] { return wait->finished; }))
       return wait->error;
