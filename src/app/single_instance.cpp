@@ -84,12 +84,15 @@ SingleInstance::Claim SingleInstance::claim() {
       if (!server_->listen(name_))
         std::fprintf(stderr, "kelvane: cannot listen on %s: %s\n", qPrintable(name_),
                      qPrintable(server_->errorString()));
-      try {
-        // Where a later start finds us, whatever its own runtime folder.
-        writeFileAtomic(recordPath_.toStdString(), server_->fullServerName().toStdString());
-      } catch (const RuntimeError&) {
+      // Where a later start finds us, whatever its own runtime folder; written
+      // in place (no temporary file that a kill could leave behind): a start
+      // that finds it half written only asks again.
+      const std::string record = recordPath_.toStdString();
+      QFile file(recordPath_);
+      if (!(pathExists(record) && !isRegularFile(record)) && file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(server_->fullServerName().toUtf8());
+      else
         std::fprintf(stderr, "kelvane: cannot write %s\n", qPrintable(recordPath_));
-      }
       connect(server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* peer = server_->nextPendingConnection()) {
           connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
