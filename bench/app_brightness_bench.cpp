@@ -6,7 +6,10 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
+#include <QDir>
 #include <cstdlib>
+#include <fstream>
+#include <string>
 #include <memory>
 
 #include "app/frm_mdi.h"
@@ -26,8 +29,16 @@ struct Rig {
   SimulatedHid sim;
   std::unique_ptr<FrmMDI> window;
 
-  explicit Rig(bool logging) {
+  // settingsBytes: a settings file of about that size, full of presets.
+  explicit Rig(bool logging, std::size_t settingsBytes = 0) {
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    if (settingsBytes) {
+      QDir(config.path()).mkpath(QStringLiteral("Kelvane"));
+      std::ofstream out(config.path().toStdString() + "/Kelvane/Kelvane.ini", std::ios::binary);
+      std::string text = "[Initialization]\r\nLastBrightness=100\r\n";
+      for (int i = 0; text.size() < settingsBytes; ++i) text += "Scope" + std::to_string(i) + "|Mono|2x2|Red|=250\r\n";
+      out << text;
+    }
     log.setClock([] { return std::string("10:00:00 PM"); });
     FrmMDIOptions options;
     options.programFolder = config.path().toStdString() + "/";
@@ -60,6 +71,21 @@ void BM_PlusPress(benchmark::State& state) {
   state.SetLabel(state.range(0) ? "log open" : "log closed");
 }
 BENCHMARK(BM_PlusPress)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// The same press with a settings file of 1 KB and of 12 MB: a press reads and
+// rewrites the file, and must cost about the same whatever its size (at
+// most twice as much).
+void BM_PlusPressSettingsFile(benchmark::State& state) {
+  Rig rig(false, static_cast<std::size_t>(state.range(0)));
+  FrmMDI& w = *rig.window;
+  bool up = true;
+  for (auto _ : state) {
+    if (up) w.cmdBright1_Click(); else w.cmdDim1_Click();
+    up = !up;
+  }
+  state.SetLabel(state.range(0) > 1000000 ? "12 MB settings" : "1 KB settings");
+}
+BENCHMARK(BM_PlusPressSettingsFile)->Arg(1000)->Arg(12000000)->Unit(benchmark::kMicrosecond);
 
 void BM_MonitorTick(benchmark::State& state) {
   Rig rig(state.range(0) != 0);

@@ -1,5 +1,7 @@
-// One read and one write of a 10 MB settings file: both must stay linear in
-// the file's size (a write also pays for the flush to disk).
+// Reads and writes of a 10 MB settings file: the first read of a version of
+// the file and a write stay linear in its size (a write also pays for the
+// flush to disk); a read of a file that has not changed costs the same
+// whatever its size.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -26,12 +28,20 @@ struct BigFile {
   ~BigFile() { std::filesystem::remove(path); }
 };
 
-void BM_Read10MB(benchmark::State& state) {
+void BM_FirstRead10MB(benchmark::State& state) {
+  BigFile file;
+  for (auto _ : state) benchmark::DoNotOptimize(IniStore(file.path).read("Initialization", "LastBrightness"));
+}
+BENCHMARK(BM_FirstRead10MB)->Unit(benchmark::kMillisecond);
+
+void BM_ReadAgain10MB(benchmark::State& state) {
   BigFile file;
   IniStore store(file.path);
+  store.write("Initialization", "LastBrightness", "1");  // a version of its own: no doubt it is unchanged
+  (void)store.read("Initialization", "TurnOff");         // the first read finds the keys
   for (auto _ : state) benchmark::DoNotOptimize(store.read("Initialization", "LastBrightness"));
 }
-BENCHMARK(BM_Read10MB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadAgain10MB)->Unit(benchmark::kMicrosecond);
 
 void BM_Write10MB(benchmark::State& state) {
   BigFile file;

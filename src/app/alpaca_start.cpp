@@ -42,15 +42,11 @@ struct ServerSetup {
 };
 
 std::optional<ServerSetup> resolveSetup(SettingsFile& store, const AlpacaCommandLine& command) {
-  // A key is written only when the command line sets it, so files that never
-  // saw the server keep every byte.
-  const auto keep = [&](const char* key, const std::string& value) {
-    if (store.read(key, "") != value) store.write({{key, value}});
-  };
+  // What the command line gives applies to this run only: a service started
+  // with --alpaca P must not move the window's server to P.
   ServerSetup setup;
   if (command.port) {
     setup.port = *command.port;
-    keep(kAlpacaPortKey, std::to_string(setup.port));
   } else {
     const std::string kept = store.read(kAlpacaPortKey, "0");
     const auto port = portNumber(QString::fromStdString(kept));
@@ -62,7 +58,6 @@ std::optional<ServerSetup> resolveSetup(SettingsFile& store, const AlpacaCommand
   QString listen;
   if (command.listen) {
     listen = *command.listen;
-    keep(kAlpacaListenKey, listen.toStdString());
   } else {
     listen = QString::fromStdString(store.read(kAlpacaListenKey, ""));
   }
@@ -145,9 +140,9 @@ bool readAlpacaOptions(const QCommandLineParser& parser, const AlpacaOptions& op
 }
 
 std::unique_ptr<QObject> startWindowServer(FrmMDI& window, ErrorHandler& errors, const AlpacaCommandLine& command) {
-  SettingsFile store(errors.host(), errors.log());
-  store.setPath(window.iniFile());
-  const auto setup = resolveSetup(store, command);
+  // The window's own settings file: a broken file is explained once, not
+  // once by the window and again here.
+  const auto setup = resolveSetup(window.settingsFile(), command);
   if (!setup) return nullptr;
   auto stack = std::make_unique<AlpacaStack>(std::make_unique<WindowCalibrator>(window, errors), *setup);
   QString error;
@@ -164,7 +159,9 @@ int runHeadless(HidPlatform& platform, StatusLog& log, ErrorHandler& errors, con
   // Nobody can answer a dialog here: failures go to standard error, and a
   // request that meets one gets a driver error.
   errors.setUnattended(true);
-  const std::string appData = getSpecialFolder(CSIDL_APPDATA) + "Kelvane" + kPathSeparator;
+  std::string notice;
+  const std::string appData = settingsFolder(notice);
+  if (!notice.empty()) complain(QString::fromStdString(notice));
   {
     Trap trap(errors, "Headless", "Start");
     if (!trap([&] {
@@ -172,9 +169,13 @@ int runHeadless(HidPlatform& platform, StatusLog& log, ErrorHandler& errors, con
         }))
       return 1;
   }
-  log.setFilePath(appData + "status.log");
+  const std::string logFile = appData + "status.log";
+  if (!pathExists(logFile) || isRegularFile(logFile)) log.setFilePath(logFile);
+  else complain(QString::fromStdString(notRegularFileText(logFile, "its status log")));
   SettingsFile store(errors.host(), errors.log());
   store.setPath(appData + "Kelvane.ini");
+  // What writes killed midway (a service stopped with SIGKILL) left behind.
+  store.removeStaleTempFiles();
   const auto setup = resolveSetup(store, command);
   if (!setup) {
     complain(QStringLiteral("--headless needs --alpaca PORT (or AlpacaPort in the settings)"));
@@ -214,10 +215,13 @@ int runHeadless(HidPlatform& platform, StatusLog& log, ErrorHandler& errors, con
                    [&log] { log.flush(); });
   QCoreApplication::exec();
 
-  // The end, as the window's: settings, the turn-off when asked, handles closed.
-  store.write({{kLastBrightnessKey, decimalText(last)}});
+  // The end, as the window's: the panel turned off when asked, and then the
+  // brightness kept is 0 (as the window keeps it), so the next start leaves
+  // the panel dark; otherwise the last brightness is kept.
+  const bool turnOff = textToWholeNumber(store.read(kTurnOffKey, kDefaultTurnOff)) == 1;
+  store.write({{kLastBrightnessKey, turnOff ? std::string("0") : decimalText(last)}});
   if (calibrator.connected()) {
-    if (textToWholeNumber(store.read(kTurnOffKey, kDefaultTurnOff)) == 1) controller.request(0);
+    if (turnOff) controller.request(0);
     calibrator.disconnect();
   }
   log.flush();

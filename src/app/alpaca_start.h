@@ -23,7 +23,7 @@ inline constexpr const char* kAlpacaUniqueIdKey = "AlpacaUniqueID";
 struct AlpacaOptions {
   QCommandLineOption port{QStringLiteral("alpaca"),
                           QStringLiteral("Serve the panel to ASCOM Alpaca clients on TCP <port> "
-                                         "(kept in the settings; 0 stops serving)."),
+                                         "(this run only; AlpacaPort in the settings keeps one, 0 = not serving)."),
                           QStringLiteral("port")};
   QCommandLineOption headless{QStringLiteral("headless"),
                               QStringLiteral("Run the Alpaca server without a window.")};
@@ -35,7 +35,7 @@ struct AlpacaOptions {
                             QStringLiteral("Listen on <address> (0.0.0.0, :: or one interface's "
                                            "address) instead of this computer only: every machine that "
                                            "reaches it can switch the panel, as Alpaca has no password "
-                                           "(kept in the settings)."),
+                                           "(this run only; AlpacaListen in the settings keeps one)."),
                             QStringLiteral("address")};
 };
 

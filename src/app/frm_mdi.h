@@ -107,6 +107,7 @@ class FrmMDI : public QWidget {
   DeviceLink& link() { return engine_.link(); }
   PanelEngine& engine() { return engine_; }
   int settingsWrites() const { return settingsWrites_; }
+  SettingsFile& settingsFile() { return settings_; }
 
   // Controls, named as the program names them.
   std::array<QLabel*, 6> Label{};

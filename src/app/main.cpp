@@ -26,6 +26,7 @@
 #include "device/sim_hid.h"
 #include "support/error_handler.h"
 #include "support/file_helpers.h"
+#include "support/host.h"
 #include "support/status_log.h"
 #include "support/unattended_host.h"
 #include "app/platform_backend.h"
@@ -67,14 +68,23 @@ int main(int argc, char* argv[]) {
   if (!kelvane::readAlpacaOptions(parser, alpacaOptions, alpaca)) return 2;
 
   using namespace kelvane;
-  SingleInstance instance(getSpecialFolder(CSIDL_APPDATA) + "Kelvane");
-  // One window per settings folder; a server without a window shares the
-  // folder with one, and the dimmer's own lock keeps them apart.
-  if (!headless)
-    if (const auto running = instance.claim()) return *running;
-
   StatusLog log;
   QtHost host(log);
+  // One window per settings file; a server without a window shares the
+  // file with one, and the dimmer's own lock keeps them apart.
+  std::string notice;
+  SingleInstance instance(settingsFolder(notice) + "Kelvane.ini");
+  if (!headless) {
+    const SingleInstance::Claim claim = instance.claim();
+    if (claim == SingleInstance::Claim::BroughtToFront) return 0;
+    if (claim == SingleInstance::Claim::NotAnswering) {
+      host.msgBox("Kelvane is already running and not responding (process " + std::to_string(instance.holder()) +
+                      ").  Wait for it to finish what it is doing, or end it, then start Kelvane again.",
+                  mb::OkOnly, "");
+      return 1;
+    }
+  }
+
   // Without a window nobody answers a dialog: its text goes to standard
   // error (the service's journal) and the status log.
   UnattendedHost quiet([&log](const std::string& text) {

@@ -4,6 +4,7 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -11,6 +12,9 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <cstdio>
+
+#include "support/file_helpers.h"
+#include "support/runtime_error.h"
 
 namespace kelvane {
 
@@ -30,22 +34,43 @@ QString runtimeFolder() {
 }
 }  // namespace
 
-SingleInstance::SingleInstance(const std::string& settingsFolder, QObject* parent) : QObject(parent) {
-  const QString folder = QDir::cleanPath(QFileInfo(QString::fromStdString(settingsFolder)).absoluteFilePath());
-  const QString key = QString::fromLatin1(
-      QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
-  const QString base = runtimeFolder() + QStringLiteral("/kelvane-") + key;
-  lockPath_ = base + QStringLiteral(".lock");
+SingleInstance::SingleInstance(const std::string& settingsFile, QObject* parent) : QObject(parent) {
+  // The file's real path: its folder's links resolved, then the file's own.
+  const QFileInfo given(QString::fromStdString(settingsFile));
+  if (!given.dir().exists()) {
+    try {
+      makeFolder(given.absolutePath().toStdString());
+    } catch (const RuntimeError&) {
+      // claim() finds no place for its lock and says so
+    }
+  }
+  QString real = given.canonicalFilePath();
+  if (real.isEmpty()) {
+    const QString folder = given.dir().canonicalPath();
+    real = (folder.isEmpty() ? given.absolutePath() : folder) + QLatin1Char('/') + given.fileName();
+  }
+  const QFileInfo file(real);
+  const QString beside = file.absolutePath() + QStringLiteral("/.") + file.fileName();
+  lockPath_ = beside + QStringLiteral(".window.lock");
+  recordPath_ = beside + QStringLiteral(".window");
 #ifdef _WIN32
-  name_ = QStringLiteral("kelvane-") + key;
+  const QByteArray key = real.toLower().toUtf8();  // one file, however the case is spelled
 #else
-  name_ = base + QStringLiteral(".socket");
+  const QByteArray key = real.toUtf8();
+#endif
+  const QString hash = QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16));
+#ifdef _WIN32
+  name_ = QStringLiteral("kelvane-") + hash;
+#else
+  name_ = runtimeFolder() + QStringLiteral("/kelvane-") + hash + QStringLiteral(".socket");
 #endif
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance() {
+  if (server_) QFile::remove(recordPath_);
+}
 
-std::optional<int> SingleInstance::claim() {
+SingleInstance::Claim SingleInstance::claim() {
   lock_ = std::make_unique<QLockFile>(lockPath_);
   // A lock is stale only when its process is gone, however old it is.
   lock_->setStaleLockTime(0);
@@ -59,6 +84,15 @@ std::optional<int> SingleInstance::claim() {
       if (!server_->listen(name_))
         std::fprintf(stderr, "kelvane: cannot listen on %s: %s\n", qPrintable(name_),
                      qPrintable(server_->errorString()));
+      // Where a later start finds us, whatever its own runtime folder; written
+      // in place (no temporary file that a kill could leave behind): a start
+      // that finds it half written only asks again.
+      const std::string record = recordPath_.toStdString();
+      QFile file(recordPath_);
+      if (!(pathExists(record) && !isRegularFile(record)) && file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(server_->fullServerName().toUtf8());
+      else
+        std::fprintf(stderr, "kelvane: cannot write %s\n", qPrintable(recordPath_));
       connect(server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* peer = server_->nextPendingConnection()) {
           connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
@@ -70,19 +104,24 @@ std::optional<int> SingleInstance::claim() {
           });
         }
       });
-      return std::nullopt;
+      return Claim::Ours;
     }
     if (lock_->error() != QLockFile::LockFailedError) {
-      // No lock can be made there (a read-only or missing runtime folder):
-      // run unguarded rather than not at all.
+      // No lock can be made there (a read-only settings folder): run
+      // unguarded rather than not at all.
       std::fprintf(stderr, "kelvane: cannot create %s; a second window is not prevented\n",
                    qPrintable(lockPath_));
-      return std::nullopt;
+      return Claim::Ours;
     }
     // Held: ask the holder, which may still be between its lock and listen.
+    QString name;
+    try {
+      name = QString::fromStdString(readRegularFile(recordPath_.toStdString())).trimmed();
+    } catch (const RuntimeError&) {
+    }
     QLocalSocket socket;
-    socket.connectToServer(name_);
-    if (socket.waitForConnected(std::max<qint64>(1, deadline.remainingTime()))) {
+    if (!name.isEmpty()) socket.connectToServer(name);
+    if (!name.isEmpty() && socket.waitForConnected(std::max<qint64>(1, deadline.remainingTime()))) {
       socket.write(kRequest);
       socket.flush();
       QByteArray answer;
@@ -90,19 +129,18 @@ std::optional<int> SingleInstance::claim() {
         answer += socket.readAll();
       if (answer.contains(kAnswer)) {
         std::fprintf(stderr, "kelvane: already running on these settings; brought its window to the front\n");
-        return 0;
+        return Claim::BroughtToFront;
       }
     }
     QThread::msleep(50);
   }
-  qint64 pid = 0;
   QString host, app;
-  lock_->getLockInfo(&pid, &host, &app);
+  lock_->getLockInfo(&holder_, &host, &app);
   std::fprintf(stderr,
                "kelvane: another Kelvane (process %lld) uses these settings but does not answer; "
                "end it or wait for it to end, then start again\n",
-               static_cast<long long>(pid));
-  return 1;
+               static_cast<long long>(holder_));
+  return Claim::NotAnswering;
 }
 
 void SingleInstance::bringToFront() {

@@ -8,6 +8,7 @@
 #include "support/file_helpers.h"
 #include "support/host.h"
 #include "support/number_text.h"
+#include "support/runtime_error.h"
 #include "support/status_log.h"
 
 namespace kelvane {
@@ -52,15 +53,28 @@ bool FrmMDI::formLoad() {
   if (!trap([&] { setWindowHeightTwips(kHeightClosed); })) return showWindow();
   if (!trap([&] { loading_ = true; })) return showWindow();
   if (!trap([&] { brightness_ = 500; })) return showWindow();
-  if (!trap([&] { appDataFolder_ = getSpecialFolder(CSIDL_APPDATA) + "Kelvane" + kPathSeparator; })) return showWindow();
+  std::string notice;
+  if (!trap([&] { appDataFolder_ = settingsFolder(notice); })) return showWindow();
   if (!trap([&] {
         iniFile_ = appDataFolder_ + "Kelvane.ini";
         settings_.setPath(iniFile_);
-        log_.setFilePath(appDataFolder_ + "status.log");
+      }))
+    return showWindow();
+  if (!notice.empty() && !trap([&] { host_.msgBox(notice, mb::OkOnly, kSettingsProblemTitle); })) return showWindow();
+  if (!trap([&] {
+        // A folder that cannot be made is a problem of the settings file,
+        // explained once as the missing folder every later write meets.
+        try {
+          if (!pathExists(appDataFolder_)) makeFolder(appDataFolder_);
+        } catch (const RuntimeError& e) {
+          settings_.report(rt::PathNotFound, e.description());
+        }
       }))
     return showWindow();
   if (!trap([&] {
-        if (!pathExists(appDataFolder_)) makeFolder(appDataFolder_);
+        const std::string logFile = appDataFolder_ + "status.log";
+        if (!pathExists(logFile) || isRegularFile(logFile)) log_.setFilePath(logFile);
+        else host_.msgBox(notRegularFileText(logFile, "its status log"), mb::OkOnly, "");
       }))
     return showWindow();
   if (!trap([&] { readSettings(); })) return showWindow();

@@ -365,6 +365,7 @@ bool SimulatedHid::writeFile(Handle handle, const std::uint8_t* data, std::uint3
   std::vector<std::uint8_t> report(data, data + length);
   trace('>', data, length);
   ++reportsReceived_;
+  if (received_.size() == kReceivedKept) received_.pop_front();
   received_.push_back(report);
   const std::uint64_t now = clock_();
   std::vector<std::uint8_t> answer = dimmer_.handle(report, in.caps.inputReportByteLength, now);

@@ -97,10 +97,12 @@ class SimulatedHid final : public HidPlatform {
   // Appends every report received ("> ") and every answer sent ("< ") to a file.
   bool openTrace(const std::string& path);
 
-  // Counters for tests.
+  // Counters for tests. received() keeps the newest kReceivedKept reports
+  // only, so a long run does not grow without end (the trace file keeps all).
+  static constexpr std::size_t kReceivedKept = 4096;
   int reportsReceived() const { return reportsReceived_; }
   int openHandleCount() const { return static_cast<int>(handles_.size()); }
-  std::vector<std::vector<std::uint8_t>>& received() { return received_; }
+  std::deque<std::vector<std::uint8_t>>& received() { return received_; }
 
   // HidPlatform
   Guid getHidGuid() override;
@@ -164,7 +166,7 @@ class SimulatedHid final : public HidPlatform {
   std::intptr_t nextHandle_ = 0x100;
   int plugGeneration_ = 0;
   int reportsReceived_ = 0;
-  std::vector<std::vector<std::uint8_t>> received_;
+  std::deque<std::vector<std::uint8_t>> received_;
   std::FILE* trace_ = nullptr;
 };
 

@@ -18,6 +18,9 @@ std::string settingsProblem(const std::string& path, int failure) {
       if (pathExists(path) && !fileExists(path)) {
         why = "A folder of that name stands where the file should be.";
         todo = "Move or rename that folder.";
+      } else if (pathExists(path) && !isRegularFile(path)) {
+        why = "It is not a regular file (a device, a pipe or a socket, or a link to one).";
+        todo = "Move it away; Kelvane then makes a new settings file.";
       } else {
         why = "The file cannot be opened or replaced; another program may be holding it.";
         todo = "Close the programs that use it, then try again.";
@@ -26,6 +29,22 @@ std::string settingsProblem(const std::string& path, int failure) {
     case rt::PathNotFound:
       why = "Its folder does not exist.";
       todo = "Create the folder, or start Kelvane again, which creates it.";
+      // A file where one of the folders should be (XDG_CONFIG_HOME naming
+      // a file, say): no start creates that folder.
+      for (std::string up = path; !up.empty();) {
+        const auto cut = up.find_last_of("/\\", up.size() > 1 ? up.size() - 2 : std::string::npos);
+        up = cut == std::string::npos || cut == 0 ? std::string() : up.substr(0, cut);
+        if (!up.empty() && fileExists(up)) {
+          why = "A file, " + up + ", stands where one of its folders should be.";
+          todo = "Move or rename that file.";
+          break;
+        }
+      }
+      break;
+    case rt::OutOfMemory:
+      why = "It is larger than " + std::to_string(kMaxFileBytes >> 20) +
+            " MiB, far more than Kelvane's settings take, and is not read.";
+      todo = "Move it away (Kelvane then starts a new one) or remove what does not belong in it.";
       break;
     case rt::DiskFull:
       why = "The disk is full.";

@@ -38,6 +38,10 @@ class SettingsFile {
   // With explain false the caller tells the user itself, with lastProblem().
   bool write(const IniEntries& entries, bool explain = true);
 
+  // A failure of the file found elsewhere (its folder cannot be made):
+  // logged, and explained unless its cause already was.
+  void report(int failure, const std::string& description) { failed(failure, description, true); }
+
   // settingsProblem of the last failure.
   const std::string& lastProblem() const { return lastProblem_; }
 

@@ -1,8 +1,8 @@
 #include "settings/ini_store.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string_view>
@@ -29,30 +29,15 @@ struct Content {
   bool bom = false;
 };
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-Content load(const std::string& path) {
-  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
-  if (!f) {
-    const int err = errno;
-    if (err == ENOENT || err == ENOTDIR) return {};
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) throw RuntimeError(rt::PathFileAccessError);
-    throw fileError(err);
-  }
+Content load(const std::string& path, FileStamp& stamp) {
   Content c;
-  std::error_code ec;
-  const auto size = fs::file_size(path, ec);
-  if (!ec) c.bytes.reserve(static_cast<std::size_t>(size));
-  char buffer[1 << 16];
-  for (;;) {
-    const std::size_t n = std::fread(buffer, 1, sizeof buffer, f.get());
-    c.bytes.append(buffer, n);
-    if (n < sizeof buffer) break;
+  try {
+    c.bytes = readRegularFile(path, &stamp);
+  } catch (const RuntimeError& e) {
+    if (e.number() != rt::FileNotFound) throw;
+    stamp = FileStamp();
+    return c;
   }
-  if (std::ferror(f.get())) throw fileError(errno);  // a folder, a failing disk
   if (std::string_view(c.bytes).starts_with(kBom)) {
     c.bytes.erase(0, kBom.size());
     c.bom = true;
@@ -247,26 +232,85 @@ std::string resolvedPath(const std::string& path) {
 
 }  // namespace
 
+// The file as last read or written, and its keys by folded section and name
+// (the first of duplicates), built on the first read after a change.
+struct IniStore::Cache {
+  FileStamp stamp;
+  bool loaded = false;
+  bool recent = false;  // changed too lately for its stamp to tell (below)
+  std::string bytes;
+  bool bom = false;
+  bool indexed = false;
+  std::unordered_map<std::string, std::string> values;
+
+  static std::string keyOf(std::string_view foldedSection, std::string_view key) {
+    std::string folded;
+    foldInto(key, folded);
+    return std::string(foldedSection).append("\n").append(folded);
+  }
+
+  void index() {
+    values.clear();
+    values.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
+    std::string section, scratch;
+    bool inSection = false;
+    forEachLine(bytes, [&](const Line& line) {
+      const Parsed p = parse(line.body);
+      if (p.kind == Kind::Other) return true;
+      const bool codePage = !isValidUtf8(line.body);
+      if (p.kind == Kind::Header) {
+        foldInto(asText(p.name, codePage, scratch), section);
+        inSection = true;
+      } else if (inSection) {
+        const auto [at, added] = values.try_emplace(keyOf(section, asText(p.name, codePage, scratch)));
+        if (added) at->second.assign(asText(p.value, codePage, scratch));
+      }
+      return true;
+    });
+    indexed = true;
+  }
+};
+
+IniStore::IniStore(std::string path) : path_(std::move(path)) {}
+IniStore::~IniStore() = default;
+IniStore::IniStore(IniStore&&) noexcept = default;
+IniStore& IniStore::operator=(IniStore&&) noexcept = default;
+
+IniStore::Cache& IniStore::current(const std::string& path) const {
+  if (!cache_) cache_ = std::make_unique<Cache>();
+  Cache& c = *cache_;
+  // A stamp (one stat) tells whether another process replaced the file. A
+  // file rewritten in place within one tick of the file system's clock keeps
+  // its stamp, so one that changed in the last seconds is read again.
+  if (c.loaded && !c.recent && c.stamp == fileStamp(path)) return c;
+  FileStamp stamp;
+  Content content = load(path, stamp);
+  const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::system_clock::now().time_since_epoch()).count();
+  c.recent = now - stamp.modified < 2'000'000'000;
+  if (c.loaded && stamp.exists && content.bom == c.bom && content.bytes == c.bytes) {
+    c.stamp = stamp;  // the same bytes: the keys found in them still hold
+    return c;
+  }
+  c.bytes = std::move(content.bytes);
+  c.bom = content.bom;
+  c.stamp = stamp;
+  c.loaded = stamp.exists;
+  c.indexed = false;
+  c.values.clear();
+  return c;
+}
+
 std::string IniStore::read(const std::string& section, const std::string& key) const {
   const std::string_view wantSection = trimName(section);
   const std::string_view wantKey = trimName(key);
   if (wantKey.empty() || !isValidUtf8(wantSection) || !isValidUtf8(wantKey)) return {};
-  const Content content = load(path_);
-  std::string result, scratch;
-  bool inSection = false;
-  forEachLine(content.bytes, [&](const Line& line) {
-    const Parsed p = parse(line.body);
-    if (p.kind == Kind::Other || (p.kind == Kind::Entry && !inSection)) return true;
-    const bool codePage = !isValidUtf8(line.body);
-    if (p.kind == Kind::Header) {
-      inSection = sameName(asText(p.name, codePage, scratch), wantSection);
-    } else if (sameName(asText(p.name, codePage, scratch), wantKey)) {
-      result.assign(asText(p.value, codePage, scratch));
-      return false;
-    }
-    return true;
-  });
-  return result;
+  Cache& c = current(path_);
+  if (!c.indexed) c.index();
+  std::string folded;
+  foldInto(wantSection, folded);
+  const auto it = c.values.find(Cache::keyOf(folded, wantKey));
+  return it == c.values.end() ? std::string() : it->second;
 }
 
 int IniStore::removeStaleTempFiles() const { return kelvane::removeStaleTempFiles(resolvedPath(path_)); }
@@ -296,14 +340,16 @@ void IniStore::write(const std::string& section, const IniEntries& entries) {
   // writes meanwhile are not lost.
   const std::string target = resolvedPath(path_);
   const WriteLock lock(target, kLockWaitMs);
-  const Content content = load(target);
+  Cache& cache = current(target);
+  const std::string& bytes = cache.bytes;
+  const bool bom = cache.bom;
 
   std::vector<Line> lines;
   std::size_t insertAfter = SIZE_MAX;  // last non-blank line of the first section found
   bool inSection = false, inFirst = false, seenSection = false;
   std::size_t utf8Lines = 0, codePageLines = 0;  // lines that are not plain ASCII
   std::string scratch;
-  forEachLine(content.bytes, [&](const Line& line) {
+  forEachLine(bytes, [&](const Line& line) {
     const std::size_t index = lines.size();
     lines.push_back(line);
     const bool codePage = !isValidUtf8(line.body);
@@ -329,7 +375,7 @@ void IniStore::write(const std::string& section, const IniEntries& entries) {
 
   // New lines take the encoding most of the file's lines have (the code page,
   // as Windows writes, when nothing tells), and the line end it already uses.
-  const Encoding usual = content.bom || utf8Lines > codePageLines ? Encoding::Utf8 : Encoding::CodePage;
+  const Encoding usual = bom || utf8Lines > codePageLines ? Encoding::Utf8 : Encoding::CodePage;
   std::string_view eol = "\r\n";
   if (!lines.empty() && lines.front().eol == "\n") eol = "\n";
 
@@ -348,8 +394,8 @@ void IniStore::write(const std::string& section, const IniEntries& entries) {
     return line.body.ends_with('\r') ? std::string_view("\r\n") : eol;
   };
 
-  std::string out(content.bom ? kBom : std::string_view());
-  out.reserve(content.bytes.size() + appended.size() + section.size() + 16);
+  std::string out(bom ? kBom : std::string_view());
+  out.reserve(bytes.size() + appended.size() + section.size() + 16);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const Line& line = lines[i];
     if (replaceAt[i]) {
@@ -377,6 +423,17 @@ void IniStore::write(const std::string& section, const IniEntries& entries) {
   }
 
   writeFileAtomic(target, out);
+
+  // The file now holds what was written: the next read need not load it.
+  cache.stamp = fileStamp(target);
+  cache.loaded = cache.stamp.exists;
+  cache.recent = false;  // a file of its own, not one rewritten in place
+  cache.bytes.assign(std::string_view(out).substr(bom ? kBom.size() : 0));
+  if (cache.indexed) {
+    std::string foldedSection;
+    foldInto(wantSection, foldedSection);
+    for (const Want& w : wants) cache.values[Cache::keyOf(foldedSection, w.key)] = std::string(trimValue(w.value));
+  }
 }
 
 void IniStore::write(const std::string& section, const std::string& key, const std::string& value) {

@@ -10,11 +10,15 @@
 //    included; each write re-reads the file and replaces it atomically while
 //    holding the file's WriteLock, so keys that other processes write are
 //    kept;
+//  - the file is read once and read again only when it changed on disk (its
+//    FileStamp), so a key costs the same whatever the file's size; only a
+//    regular file of at most kMaxFileBytes is read or replaced;
 //  - encodings are decided line by line: a line that is valid UTF-8 is
 //    UTF-8, any other is in the Windows-1252 code page (as Windows writes
 //    it). A changed line keeps its encoding unless its new value needs
 //    UTF-8; new lines take the encoding most lines have.
 // Failures throw RuntimeError with the classic file-failure numbers.
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,7 +29,10 @@ using IniEntries = std::vector<std::pair<std::string, std::string>>;
 
 class IniStore {
  public:
-  explicit IniStore(std::string path) : path_(std::move(path)) {}
+  explicit IniStore(std::string path);
+  ~IniStore();
+  IniStore(IniStore&&) noexcept;
+  IniStore& operator=(IniStore&&) noexcept;
 
   const std::string& path() const { return path_; }
 
@@ -50,7 +57,11 @@ class IniStore {
   int removeStaleTempFiles() const;
 
  private:
+  struct Cache;
+  Cache& current(const std::string& path) const;
+
   std::string path_;
+  mutable std::unique_ptr<Cache> cache_;
 };
 
 }  // namespace kelvane

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +26,7 @@
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -97,7 +102,12 @@ std::string getSpecialFolder(int folderId) {
     result = xdg;
   } else {
     const char* home = std::getenv("HOME");
-    if (!home || !*home) return {};
+    if (!home || !*home) {
+      // A service or a cron job may run without HOME: the account's home.
+      const passwd* account = ::getpwuid(::getuid());
+      home = account ? account->pw_dir : nullptr;
+    }
+    if (!home || *home != '/') return {};
     result = std::string(home) + "/.config";
   }
   // The configuration folder may not exist yet on a fresh account.
@@ -106,6 +116,17 @@ std::string getSpecialFolder(int folderId) {
 #endif
   if (result.size() > 3) result = withSeparator(result);
   return result;
+}
+
+std::string settingsFolder(std::string& notice) {
+  notice.clear();
+  const std::string folder = getSpecialFolder(CSIDL_APPDATA);
+  if (!folder.empty()) return folder + "Kelvane" + kPathSeparator;
+  std::error_code ec;
+  const std::string here = withSeparator(fs::absolute(".", ec).lexically_normal().string()) + "Kelvane" + kPathSeparator;
+  notice = "This account has no home folder (neither HOME nor the password database names one): "
+           "Kelvane keeps its settings in " + here;
+  return here;
 }
 
 std::string programFolder() {
@@ -128,27 +149,32 @@ std::string installedDataFolder(const std::string& programFolder) {
   return withSeparator((folder.parent_path() / "share" / "kelvane").string());
 }
 
-std::string readWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (!pathExists(path)) throw RuntimeError(rt::FileNotFound);
-    throw RuntimeError(rt::PathFileAccessError);
-  }
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw RuntimeError(rt::DeviceIOError);
-  return content;
-}
-
 std::string readFiletoString(ErrorHandler& errors, const std::string& path) {
   std::string result;
   Trap trap(errors, "MISC", "ReadFiletoString");
   bool exists = false;
   if (!trap([&] { exists = fileExists(path); })) return result;
+  std::string problem = "File does not exist: ";
   if (exists) {
-    trap([&] { result = readWholeFile(path); });
-    return result;
+    // A device, pipe or an oversized file is refused with a message naming
+    // it; anything else unexpected goes to the error dialog.
+    problem.clear();
+    trap([&] {
+      try {
+        result = readRegularFile(path);
+      } catch (const RuntimeError& e) {
+        if (e.number() == rt::OutOfMemory)
+          problem = "File is larger than " + std::to_string(kMaxFileBytes >> 20) + " MiB: ";
+        else if (e.number() == rt::PathFileAccessError && !isRegularFile(path))
+          problem = "Not a regular file (a folder, device, pipe or socket): ";
+        else
+          throw;
+      }
+    });
+    if (problem.empty()) return result;
   }
-  trap([&] { errors.host().msgBox("File does not exist: " + path, mb::OkOnly, "ReadFiletoString Error"); });
+  problem += path;
+  trap([&] { errors.host().msgBox(problem, mb::OkOnly, "ReadFiletoString Error"); });
   return result;
 }
 
@@ -230,17 +256,13 @@ bool isTempNameOf(const std::string& entry, const std::string& name) {
   return true;
 }
 
+#ifdef _WIN32
 // Short waits while another writer holds a lock: writes take milliseconds.
 void pause(int& ms) {
-#ifdef _WIN32
   Sleep(static_cast<DWORD>(ms));
-#else
-  ::usleep(static_cast<useconds_t>(ms) * 1000);
-#endif
   ms = ms < 8 ? ms * 2 : 8;
 }
 
-#ifdef _WIN32
 RuntimeError windowsFileError(DWORD err) {
   switch (err) {
     case ERROR_FILE_NOT_FOUND:
@@ -261,6 +283,137 @@ RuntimeError windowsFileError(DWORD err) {
 
 }  // namespace
 
+#ifndef _WIN32
+static FileStamp stampOf(const struct stat& st) {
+  FileStamp stamp;
+  stamp.exists = true;
+  stamp.device = static_cast<std::uint64_t>(st.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  return stamp;
+}
+#else
+// Nanoseconds since 1970, as the times elsewhere.
+static std::int64_t fileTimeValue(const FILETIME& t) {
+  const auto ticks = static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  return (ticks - 116444736000000000LL) * 100;
+}
+#endif
+
+bool isRegularFile(const std::string& path) {
+#ifdef _WIN32
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  // Device names (CON, NUL, COM1, ...) have attributes but are no files.
+  HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return true;  // a file someone holds exclusively
+  const bool disk = GetFileType(h) == FILE_TYPE_DISK;
+  CloseHandle(h);
+  return disk;
+#else
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+#endif
+}
+
+std::string notRegularFileText(const std::string& path, const std::string& use) {
+  return path + "\r\nis not a regular file (a folder, a device, a pipe or a socket, or a link to one): Kelvane does "
+         "not use it for " + use + ".  Move it away; Kelvane then makes the file itself.";
+}
+
+FileStamp fileStamp(const std::string& path) {
+  FileStamp stamp;
+#ifdef _WIN32
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return stamp;
+  stamp.exists = true;
+  stamp.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  stamp.modified = fileTimeValue(data.ftLastWriteTime);
+  stamp.changed = fileTimeValue(data.ftCreationTime);
+  stamp.inode = data.dwFileAttributes;
+#else
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return stamp;
+  stamp = stampOf(st);
+#endif
+  return stamp;
+}
+
+std::string readRegularFile(const std::string& path, FileStamp* stamp) {
+  std::string content;
+#ifdef _WIN32
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD err = GetLastError();
+    if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) throw RuntimeError(rt::FileNotFound);
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      throw RuntimeError(rt::PathFileAccessError);
+    throw windowsFileError(err);
+  }
+  struct Closer {
+    HANDLE h;
+    ~Closer() { CloseHandle(h); }
+  } closer{h};
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    throw RuntimeError(rt::PathFileAccessError, "Not a regular file");
+  const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size > kMaxFileBytes) throw RuntimeError(rt::OutOfMemory);
+  if (stamp) *stamp = fileStamp(path);  // before reading: a change meanwhile shows next time
+  content.resize(static_cast<std::size_t>(size));
+  std::size_t done = 0;
+  for (;;) {
+    if (done == content.size()) content.resize(done + 4096);  // it grew meanwhile
+    DWORD n = 0;
+    if (!ReadFile(h, content.data() + done, static_cast<DWORD>(content.size() - done), &n, nullptr))
+      throw windowsFileError(GetLastError());
+    if (n == 0) break;
+    done += n;
+    if (done > kMaxFileBytes) throw RuntimeError(rt::OutOfMemory);
+  }
+  content.resize(done);
+#else
+  // O_NONBLOCK: opening a pipe must not wait for a writer. A regular file
+  // ignores it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT || err == ENOTDIR) throw RuntimeError(rt::FileNotFound);
+    throw fileError(err);
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw fileError(errno);
+  if (!S_ISREG(st.st_mode)) throw RuntimeError(rt::PathFileAccessError, "Not a regular file");
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) throw RuntimeError(rt::OutOfMemory);
+  content.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t done = 0;
+  for (;;) {
+    if (done == content.size()) content.resize(done + 4096);  // it grew meanwhile
+    const ssize_t n = ::read(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw errno == EISDIR ? RuntimeError(rt::PathFileAccessError) : fileError(errno);
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+    if (done > kMaxFileBytes) throw RuntimeError(rt::OutOfMemory);
+  }
+  content.resize(done);
+  if (stamp) *stamp = stampOf(st);
+#endif
+  return content;
+}
+
+std::string readWholeFile(const std::string& path) { return readRegularFile(path); }
+
 void writeFileAtomic(const std::string& path, const std::string& content) {
   const Place place = placeOf(path);
 #ifdef _WIN32
@@ -272,9 +425,9 @@ void writeFileAtomic(const std::string& path, const std::string& content) {
   const DWORD targetAttributes = GetFileAttributesA(path.c_str());
   if (targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_READONLY))
     throw RuntimeError(rt::PermissionDenied);
-  // ReplaceFile would move a folder aside to make room.
-  if (targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    throw RuntimeError(rt::PathFileAccessError);
+  // ReplaceFile would move a folder aside to make room; a device is no file.
+  if (targetAttributes != INVALID_FILE_ATTRIBUTES && !isRegularFile(path))
+    throw RuntimeError(rt::PathFileAccessError, "Not a regular file");
   std::string temp;
   HANDLE h = INVALID_HANDLE_VALUE;
   // A name left by a crashed writer is skipped.
@@ -313,13 +466,16 @@ void writeFileAtomic(const std::string& path, const std::string& content) {
   }
 #else
   const std::string folder = place.folder.empty() ? "." : place.folder;
+  // Only a regular file is replaced: run as root, a rename over a device
+  // node (or a pipe) would destroy it.
+  struct stat old {};
+  const bool replacing = ::stat(path.c_str(), &old) == 0;
+  if (replacing && !S_ISREG(old.st_mode)) throw RuntimeError(rt::PathFileAccessError, "Not a regular file");
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) throw RuntimeError(rt::PathNotFound);
   // A read-only settings file is the user's way of saying "do not change".
   if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
     throw RuntimeError(rt::PermissionDenied);
-  struct stat old {};
-  const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
   std::string temp;
   int fd = -1;
   // A name left by a crashed writer (or taken by a concurrent one) is skipped.
@@ -364,11 +520,58 @@ void writeFileAtomic(const std::string& path, const std::string& content) {
 #endif
 }
 
+#ifndef _WIN32
+// Takes the flock of fd, waiting at most waitMs; 0 or the errno
+// (EWOULDBLOCK when the wait ran out). A waiter sleeps in the kernel's queue
+// for the lock instead of trying again now and then: a writer that unlocks
+// and locks again at once would otherwise win nearly every time, and a
+// polling waiter among busy writers could wait seconds for a lock that is
+// never held for more than one small write. The blocking call runs on a
+// helper thread so that the wait can be given up; a helper that gets the
+// lock after that drops it at once.
+static int lockWithin(int fd, int waitMs) {
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK || waitMs <= 0) return errno;
+    struct Wait {
+      std::mutex mutex;
+      std::condition_variable done;
+      bool finished = false, abandoned = false;
+      int error = 0;
+    };
+    const auto wait = std::make_shared<Wait>();
+    const int own = ::dup(fd);  // the same open file, so the same lock
+    if (own < 0) return errno;
+    try {
+      std::thread([wait, own] {
+        int error = 0;
+        while (::flock(own, LOCK_EX) != 0 && (error = errno) == EINTR) error = 0;
+        const std::lock_guard<std::mutex> hold(wait->mutex);
+        if (wait->abandoned && error == 0) ::flock(own, LOCK_UN);
+        ::close(own);
+        wait->error = error;
+        wait->finished = true;
+        wait->done.notify_all();
+      }).detach();
+    } catch (const std::system_error&) {  // no thread to be had: no wait either
+      ::close(own);
+      return EWOULDBLOCK;
+    }
+    std::unique_lock<std::mutex> hold(wait->mutex);
+    if (wait->done.wait_for(hold, std::chrono::milliseconds(waitMs), [&] { return wait->finished; }))
+      return wait->error;
+    wait->abandoned = true;
+    return EWOULDBLOCK;
+  }
+  return 0;
+}
+#endif
+
 WriteLock::WriteLock(const std::string& path, int waitMs) {
   const std::string lockPath = inFolder(placeOf(path), "." + placeOf(path).name + ".lock");
+#ifdef _WIN32
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   int wait = 1;
-#ifdef _WIN32
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE h = CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_HIDDEN, nullptr);
@@ -402,14 +605,10 @@ WriteLock::WriteLock(const std::string& path, int waitMs) {
   // flock, not fcntl: its lock belongs to this descriptor, so two locks in
   // one process exclude each other and closing another descriptor of the
   // file does not drop it.
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int why = errno;
-    if (why == EINTR) continue;
-    if (why != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
-      ::close(fd);
-      throw why == EWOULDBLOCK ? RuntimeError(rt::PathFileAccessError) : fileError(why);
-    }
-    pause(wait);
+  const int why = lockWithin(fd, waitMs);
+  if (why != 0) {
+    ::close(fd);
+    throw why == EWOULDBLOCK ? RuntimeError(rt::PathFileAccessError) : fileError(why);
   }
   handle_ = fd;
 #endif

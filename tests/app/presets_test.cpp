@@ -2,6 +2,7 @@
 // selectors with their add prompt, and saving and deleting presets.
 #include <QFile>
 
+#include "app/alpaca_start.h"
 #include "app/main_window_fixture.h"
 #include "device/protocol.h"
 #include "settings/ini_store.h"
@@ -185,6 +186,7 @@ TEST_F(PresetsTest, SavePresetStoresBothKeysOnlyOnYes) {
 TEST_F(PresetsTest, ASettingsFileThatCannotBeUsedCostsOneMessagePerCause) {
   QDir().mkpath(QString::fromStdString(iniPath()));  // a folder where the file should be
   FrmMDI& w = started();
+  startWindowServer(w, errors, {});  // reads AlpacaPort from the same file
   for (int i = 0; i < 3; ++i) w.cmdBright1->click();
   QDir(QString::fromStdString(appData())).removeRecursively();  // then no folder at all
   for (int i = 0; i < 3; ++i) w.cmdBright1->click();

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The real program ended from outside as a session ends it (each signal; once
-# with the start-up's input box open) and started twice on one settings
-# folder, checked through the simulated dimmer's trace and the settings file.
+# with the start-up's input box open) and started twice on one settings file
+# (reached through a link, with another runtime folder; then with the first
+# not answering), checked through the simulated dimmer's trace and the
+# settings file.
 set -u
 exe="$1"
 work=$(mktemp -d)
@@ -46,11 +48,15 @@ export XDG_CONFIG_HOME="$work/TERM"
 "$exe" --simulator --sim-trace "$work/first.trace" 2>/dev/null &
 first=$!
 await "$work/first.trace" "^> 00 30" || fail "first start never started"
-timeout 5 "$exe" --simulator --sim-trace "$work/second.trace" 2>"$work/second.err"
+ln -s "$work/TERM" "$work/link" && mkdir -m 700 "$work/run2"
+XDG_CONFIG_HOME="$work/link" XDG_RUNTIME_DIR="$work/run2" timeout 5 "$exe" --simulator --sim-trace "$work/second.trace" 2>"$work/second.err"
 rc=$?
 [ $rc -eq 0 ] || fail "second start ended with $rc: $(cat "$work/second.err")"
 grep -q "brought its window to the front" "$work/second.err" || fail "second start: $(cat "$work/second.err")"
 [ ! -s "$work/second.trace" ] || fail "second start talked to the dimmer"
+kill -STOP $first  # not answering: the second start says so in a message box, which waits
+timeout 13 "$exe" --simulator 2>"$work/stopped.err"; rc=$?
+[ $rc -eq 124 ] && grep -q "does not answer" "$work/stopped.err" || fail "stopped first: $rc $(cat "$work/stopped.err")"
 kill -9 $first; wait $first 2>/dev/null
 "$exe" --simulator --sim-trace "$work/third.trace" 2>/dev/null &
 await "$work/third.trace" "^> 00 30" || fail "no start after the first was killed"

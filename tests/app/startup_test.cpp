@@ -115,16 +115,14 @@ TEST_F(StartupTest, ADimmerClosedToThisUserIsNamedBeforeTheNotice) {
   EXPECT_EQ(host.shown[1].text, kNotFound);
 }
 
-TEST_F(StartupTest, AFailureLeavesStartUpAndOnlyAbortKeepsTheWindowFromAppearing) {
+TEST_F(StartupTest, AFileWhereTheSettingsFolderBelongsIsExplainedOnceAndTheWindowAppears) {
   std::ofstream(appData().substr(0, appData().size() - 1)) << "a file where the folder belongs";
-  for (const auto& [answer, shown] : {std::pair{"", true}, {"Abort", false}}) {
-    host.msgBox2Answers = {answer};  // "": the dialog closed from its title bar
-    FrmMDI& w = create();
-    EXPECT_EQ(w.formLoad(), shown) << answer;
-    EXPECT_EQ(host.shown.back().title, "Error 75 in Form_Load");
-    EXPECT_EQ(host.endProgramCalls, shown ? 0 : 1);
-    window.reset();
-  }
+  FrmMDI& w = create();
+  EXPECT_TRUE(w.formLoad());
+  w.cmdBright1->click();
+  ASSERT_EQ(host.shown.size(), 1u);
+  EXPECT_EQ(host.shown[0].title, "Settings File");
+  EXPECT_NE(host.shown[0].text.find("stands where one of its folders should be"), std::string::npos);
 }
 
 class AbortTest : public MainWindowTest, public ::testing::WithParamInterface<int> {};

@@ -7,6 +7,7 @@
 #include <optional>
 
 #ifndef _WIN32
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -72,6 +73,25 @@ TEST_F(FileHelpersTest, AtomicWritesLeaveNoTemporaryFileBehind) {
 }
 
 #ifndef _WIN32
+// A pipe is neither waited on nor replaced, an oversized file never read
+// into memory; each is refused naming the file.
+TEST_F(FileHelpersTest, OnlyRegularFilesWithinTheBoundAreReadOrReplaced) {
+  ASSERT_EQ(::mkfifo(folder.path("pipe").c_str(), 0600), 0);
+  fs::create_symlink(folder.path("pipe"), folder.path("link"));
+  testkit::putBytes(folder.path("big"), "");
+  fs::resize_file(folder.path("big"), kMaxFileBytes + 1);  // sparse: costs no disk
+  for (const char* name : {"pipe", "link", "big"}) {
+    EXPECT_EQ(readFiletoString(errors, folder.path(name)), "");
+    EXPECT_NE(host.shown.back().text.find(folder.path(name)), std::string::npos);
+  }
+  EXPECT_EQ(testkit::failureOf([&] { writeFileAtomic(folder.path("link"), "x"); }), rt::PathFileAccessError);
+  EXPECT_TRUE(fs::is_fifo(folder.path("pipe")) && fs::is_symlink(folder.path("link")));
+  EXPECT_EQ(host.shown[0].text, "Not a regular file (a folder, device, pipe or socket): " + folder.path("pipe"));
+  EXPECT_EQ(host.shown[2].text, "File is larger than 32 MiB: " + folder.path("big"));
+}
+#endif
+
+#ifndef _WIN32
 TEST_F(FileHelpersTest, AReplacementReachesTheDiskWithItsFolderAndKeepsModeAndOwner) {
   const std::string path = folder.path("s.ini");
   testkit::putBytes(path, "old");
@@ -127,10 +147,12 @@ TEST_F(FileHelpersTest, FoldersEndInASeparator) {
   const std::string f = folder.dir.string();
   for (const auto& [xdg, home, expected] :  // XDG_CONFIG_HOME "-": unset
        {std::tuple{f + "/cfg", f, f + "/cfg/"}, {"relative/cfg", f, f + "/.config/"}, {"", f, f + "/.config/"},
-        {"-", f + "/h", f + "/h/.config/"}, {"/", f, "/"}}) {
+        {"-", f + "/h", f + "/h/.config/"}, {"/", f, "/"},
+       {"-", "-", std::string(::getpwuid(::getuid())->pw_dir) + "/.config/"}}) {  // the password database's
     if (xdg != "-") ::setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
     else ::unsetenv("XDG_CONFIG_HOME");
-    ::setenv("HOME", home.c_str(), 1);
+    if (home != "-") ::setenv("HOME", home.c_str(), 1);
+    else ::unsetenv("HOME");
     EXPECT_EQ(getSpecialFolder(CSIDL_APPDATA), expected);
     EXPECT_TRUE(fs::is_directory(expected));  // made on a fresh account
   }
