@@ -94,6 +94,9 @@ class FrmMDI : public QWidget {
   void chkTurnOff_Click();
   void cmdHelp_Click();
   void formKeyUp(int keyCode, int shift);
+  // Ctrl+N: the night view on or off for every window, remembered in the
+  // settings file; nothing else changes and nothing is sent.
+  void switchNightView();
 
   // State.
   std::int32_t brightness() const { return brightness_; }
@@ -143,6 +146,8 @@ class FrmMDI : public QWidget {
   void setWindowPos(bool topmost);
   std::string brightnessText() const;
   void setMonitorColours(bool moving);
+  // What the monitor label last showed: 1 moving, 0 still, -1 nothing yet.
+  int monitorShown_ = -1;
   void stepBrightness(const char* location, std::int32_t step);
   // The settings file's keys in section "Initialization".
   std::string readKey(const std::string& key, const std::string& defaultValue);
