@@ -146,8 +146,6 @@ class FrmMDI : public QWidget {
   void setWindowPos(bool topmost);
   std::string brightnessText() const;
   void setMonitorColours(bool moving);
-  // What the monitor label last showed: 1 moving, 0 still, -1 nothing yet.
-  int monitorShown_ = -1;
   void stepBrightness(const char* location, std::int32_t step);
   // The settings file's keys in section "Initialization".
   std::string readKey(const std::string& key, const std::string& defaultValue);
@@ -173,6 +171,8 @@ class FrmMDI : public QWidget {
   bool stayOnTop_ = false;
   int heightTwips_ = 0;
   int settingsWrites_ = 0;
+  // What the monitor label last showed: 1 moving, 0 still, -1 nothing yet.
+  int monitorShown_ = -1;
   double dpi_ = 96.0;
 };
 

@@ -1,4 +1,5 @@
-// Window options: keep in front, turn off on exit, help, and the status view.
+// Window options: keep in front, turn off on exit, help, the status view and
+// the night view.
 #include "app/frm_mdi.h"
 #include "settings/presets.h"
 #include "support/error_handler.h"
@@ -61,10 +62,6 @@ void FrmMDI::formKeyUp(int keyCode, int shift) {
     }
   });
 }
-
-}  // namespace kelvane
-
-namespace kelvane {
 
 void FrmMDI::switchNightView() {
   Trap trap(errors_, kModule, "NightView_Switch");
