@@ -6,6 +6,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QShortcut>
 
 #include "support/error_handler.h"
 #include "support/file_helpers.h"
@@ -183,6 +184,11 @@ void FrmMDI::buildControls() {
   connect(cmdHelp, &QPushButton::clicked, this, [this] { cmdHelp_Click(); });
   chkKeeponTop->onClick = [this] { chkKeeponTop_Click(); };
   chkTurnOff->onClick = [this] { chkTurnOff_Click(); };
+
+  // The night view's key, named where the mouse rests over the window.
+  auto* nightKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_N), this);
+  connect(nightKey, &QShortcut::activated, this, [this] { switchNightView(); });
+  setToolTip(QStringLiteral("Ctrl+N: night view on or off"));
 
   // Key previewing: key releases anywhere in the window reach formKeyUp.
   qApp->installEventFilter(this);

@@ -94,6 +94,9 @@ class FrmMDI : public QWidget {
   void chkTurnOff_Click();
   void cmdHelp_Click();
   void formKeyUp(int keyCode, int shift);
+  // Ctrl+N: the night view on or off for every window, remembered in the
+  // settings file; nothing else changes and nothing is sent.
+  void switchNightView();
 
   // State.
   std::int32_t brightness() const { return brightness_; }
@@ -169,6 +172,8 @@ class FrmMDI : public QWidget {
   bool stayOnTop_ = false;
   int heightTwips_ = 0;
   int settingsWrites_ = 0;
+  // What the monitor label last showed: 1 moving, 0 still, -1 nothing yet.
+  int monitorShown_ = -1;
   double dpi_ = 96.0;
 };
 

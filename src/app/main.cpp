@@ -7,6 +7,8 @@
 // Simulator faults, to try what the program does when the dimmer misbehaves:
 //   --sim-delay MS, --sim-silent, --sim-short N, --sim-garbled, and Ctrl+Shift+U
 //   in the window unplugs or re-plugs the simulated dimmer.
+//   kelvane --night              starts in the night view (else as NightView
+//                                in the settings says; Ctrl+N switches it)
 // ASCOM Alpaca server (alpaca_start.h):
 //   --alpaca PORT [--headless] [--alpaca-listen ADDRESS] [--alpaca-discovery PORT]
 #include <QApplication>
@@ -24,12 +26,31 @@
 #include "app/session_end.h"
 #include "app/single_instance.h"
 #include "device/sim_hid.h"
+#include "settings/ini_file.h"
+#include "settings/presets.h"
 #include "support/error_handler.h"
 #include "support/file_helpers.h"
 #include "support/host.h"
+#include "support/night_view_qt.h"
+#include "support/number_text.h"
 #include "support/status_log.h"
 #include "support/unattended_host.h"
 #include "app/platform_backend.h"
+
+namespace {
+// The night view as the settings file keeps it, read before any window is
+// drawn. A file that cannot be read gives the day view; the window's own
+// reading of the settings explains what is wrong with it.
+bool savedNightView() {
+  using namespace kelvane;
+  try {
+    const IniStore store(getSpecialFolder(CSIDL_APPDATA) + "Kelvane" + kPathSeparator + "Kelvane.ini");
+    return textToWholeNumber(store.read(kSettingsSection, kNightViewKey)) == 1;
+  } catch (...) {
+    return false;
+  }
+}
+}  // namespace
 
 int main(int argc, char* argv[]) {
   // Without a window no display is needed.
@@ -60,10 +81,15 @@ int main(int argc, char* argv[]) {
                                     QStringLiteral("n"));
   const QCommandLineOption simGarbled(QStringLiteral("sim-garbled"),
                                       QStringLiteral("The simulated dimmer's answers are scrambled."));
-  parser.addOptions({simulator, simTrace, simDelay, simSilent, simShort, simGarbled});
+  const QCommandLineOption nightView(QStringLiteral("night"),
+                                     QStringLiteral("Start in the night view: dark reds on black."));
+  parser.addOptions({simulator, simTrace, simDelay, simSilent, simShort, simGarbled, nightView});
   const kelvane::AlpacaOptions alpacaOptions;
   kelvane::addAlpacaOptions(parser, alpacaOptions);
   parser.process(*app);
+  // Before the first window (a notice of the start-up included), so that
+  // nothing flashes bright in the dark.
+  if (!headless) kelvane::night::apply(parser.isSet(nightView) || savedNightView());
   kelvane::AlpacaCommandLine alpaca;
   if (!kelvane::readAlpacaOptions(parser, alpacaOptions, alpaca)) return 2;
 

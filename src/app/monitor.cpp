@@ -5,6 +5,7 @@
 #include "app/frm_mdi.h"
 #include "support/error_handler.h"
 #include "support/host.h"
+#include "support/night_view_qt.h"
 #include "support/number_text.h"
 #include "support/status_log.h"
 
@@ -16,11 +17,18 @@ constexpr const char* kModule = "frmMDI";
 
 void FrmMDI::setMonitorColours(bool moving) {
   // Red with white text while the panel moves; green on the button face
-  // colour once it is still.
+  // colour once it is still. In the night view hue cannot tell them apart:
+  // a lit block with dark text while it moves, red text on black once still.
+  monitorShown_ = moving ? 1 : 0;
   QPalette p = lblStatus->palette();
-  const QColor face = QApplication::palette().color(QPalette::Button);
-  p.setColor(QPalette::Window, moving ? QColor(0xFF, 0, 0) : face);
-  p.setColor(QPalette::WindowText, moving ? QColor(0xFF, 0xFF, 0xFF) : QColor(0, 0xFF, 0));
+  if (night::on()) {
+    p.setColor(QPalette::Window, moving ? night::text() : night::window());
+    p.setColor(QPalette::WindowText, moving ? night::window() : night::text());
+  } else {
+    const QColor face = QApplication::palette().color(QPalette::Button);
+    p.setColor(QPalette::Window, moving ? QColor(0xFF, 0, 0) : face);
+    p.setColor(QPalette::WindowText, moving ? QColor(0xFF, 0xFF, 0xFF) : QColor(0, 0xFF, 0));
+  }
   lblStatus->setAutoFillBackground(true);
   lblStatus->setPalette(p);
 }

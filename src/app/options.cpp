@@ -1,7 +1,10 @@
-// Window options: keep in front, turn off on exit, help, and the status view.
+// Window options: keep in front, turn off on exit, help, the status view and
+// the night view.
 #include "app/frm_mdi.h"
+#include "settings/presets.h"
 #include "support/error_handler.h"
 #include "support/host.h"
+#include "support/night_view_qt.h"
 #include "support/status_log.h"
 
 namespace kelvane {
@@ -58,6 +61,18 @@ void FrmMDI::formKeyUp(int keyCode, int shift) {
       setWindowHeightTwips(kHeightOpen);
     }
   });
+}
+
+void FrmMDI::switchNightView() {
+  Trap trap(errors_, kModule, "NightView_Switch");
+  if (!trap([&] {
+        night::apply(!night::on());
+        if (monitorShown_ >= 0) setMonitorColours(monitorShown_ == 1);
+      }))
+    return;
+  // Only this key is written: the rest of the settings, and the dimmer,
+  // are no business of the view.
+  trap([&] { writeKeys({{kNightViewKey, night::on() ? "1" : "0"}}); });
 }
 
 }  // namespace kelvane

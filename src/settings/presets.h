@@ -78,6 +78,8 @@ std::string presetIndexKey(int selector);
 inline constexpr const char* kLastBrightnessKey = "LastBrightness";
 inline constexpr const char* kKeepInFrontKey = "KeepInFront";
 inline constexpr const char* kTurnOffKey = "TurnOff";
+// 1: the window program starts in the night view.
+inline constexpr const char* kNightViewKey = "NightView";
 
 inline constexpr const char* kDefaultLastBrightness = "100";
 inline constexpr const char* kDefaultKeepInFront = "0";

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QSplitter>
@@ -11,6 +12,8 @@
 #include <QTreeWidgetItemIterator>
 #include <utility>
 #include <vector>
+
+#include "support/night_view_qt.h"
 
 #ifdef KELVANE_HAVE_CHMLIB
 #include <chm_lib.h>
@@ -104,7 +107,14 @@ QVariant HelpBrowser::loadResource(int type, const QUrl& name) {
   if (name.scheme() != QLatin1String("chm")) return QTextBrowser::loadResource(type, name);
   const auto data = archive_.read(name.path().toStdString());
   if (!data) return {};
-  return QByteArray(data->data(), static_cast<qsizetype>(data->size()));
+  const QByteArray bytes(data->data(), static_cast<qsizetype>(data->size()));
+  if (type == QTextDocument::ImageResource && night::on()) return night::toRed(QImage::fromData(bytes));
+  return bytes;
+}
+
+void HelpBrowser::doSetSource(const QUrl& name, QTextDocument::ResourceType type) {
+  QTextBrowser::doSetSource(name, type);
+  if (night::on()) night::recolour(*document());
 }
 
 HelpWindow::HelpWindow(QWidget* parent) : QMainWindow(parent) {
@@ -128,9 +138,10 @@ HelpWindow::HelpWindow(QWidget* parent) : QMainWindow(parent) {
   QToolBar* bar = addToolBar(QStringLiteral("Navigation"));
   bar->setMovable(false);
   bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  back_ = bar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), QStringLiteral("Back"));
-  forward_ = bar->addAction(style()->standardIcon(QStyle::SP_ArrowForward), QStringLiteral("Forward"));
-  home_ = bar->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), QStringLiteral("Home"));
+  back_ = bar->addAction(QStringLiteral("Back"));
+  forward_ = bar->addAction(QStringLiteral("Forward"));
+  home_ = bar->addAction(QStringLiteral("Home"));
+  followView();
   back_->setShortcut(QKeySequence::Back);
   forward_->setShortcut(QKeySequence::Forward);
   back_->setEnabled(false);
@@ -154,6 +165,20 @@ HelpWindow::HelpWindow(QWidget* parent) : QMainWindow(parent) {
 }
 
 HelpWindow::~HelpWindow() = default;
+
+void HelpWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange && night_ != night::on()) followView();
+}
+
+void HelpWindow::followView() {
+  night_ = night::on();
+  back_->setIcon(style()->standardIcon(QStyle::SP_ArrowBack));
+  forward_->setIcon(style()->standardIcon(QStyle::SP_ArrowForward));
+  home_->setIcon(style()->standardIcon(QStyle::SP_DirHomeIcon));
+  // The page again, parsed afresh: its colours were changed in place.
+  if (browser_->source().isValid()) browser_->reload();
+}
 
 HelpWindow& HelpWindow::instance() {
   // Lives until the program ends, so Back and Forward survive closing it.

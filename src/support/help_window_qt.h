@@ -54,6 +54,10 @@ class HelpBrowser : public QTextBrowser {
   explicit HelpBrowser(const ChmArchive& archive, QWidget* parent = nullptr);
   QVariant loadResource(int type, const QUrl& name) override;
 
+ protected:
+  // In the night view a page's own colours give way to the night view's.
+  void doSetSource(const QUrl& name, QTextDocument::ResourceType type) override;
+
  private:
   const ChmArchive& archive_;
 };
@@ -75,7 +79,12 @@ class HelpWindow : public QMainWindow {
   // The one help window of the program, made on first use.
   static HelpWindow& instance();
 
+ protected:
+  void changeEvent(QEvent* event) override;
+
  private:
+  // Icons and the page in the colours of the view in force.
+  void followView();
   void fillContents();
   void followLink(const QUrl& url);
   void selectInContents(const QUrl& page);
@@ -87,6 +96,7 @@ class HelpWindow : public QMainWindow {
   QAction* back_ = nullptr;
   QAction* forward_ = nullptr;
   QAction* home_ = nullptr;
+  bool night_ = false;
 };
 
 }  // namespace kelvane
