@@ -8,10 +8,11 @@ Starts `kelvane --headless --simulator --alpaca PORT`, then
      server's resident memory after each round;
   3. 64 slow connections from 127.0.0.2, each sending one byte every 3 s
      and reconnecting when the server closes it, while a normal client on
-     127.0.0.1 asks every 10 ms for 15 s: its median, p99 and errors.
+     127.0.0.1 asks every 10 ms for 15 s: its median, p99 and errors (and
+     the same client alone first).
 Usage: bench/alpaca_load.py build/default/kelvane [requests]
 """
-import os, random, select, socket, statistics, subprocess, sys, tempfile, threading, time
+import multiprocessing, os, random, select, socket, statistics, subprocess, sys, tempfile, threading, time
 
 exe = sys.argv[1]
 sequential = int(sys.argv[2]) if len(sys.argv) > 2 else 5000
@@ -48,8 +49,8 @@ def rss_kb(pid):
     return -1
 
 
-def trickle(port, seconds=15, slow_count=64):
-    stop = threading.Event()
+def slow_senders(port, slow_count, stop, results):
+    """In a process of its own, so that its threads do not slow the measuring client."""
     counts = {"opened": 0, "408": 0, "503": 0, "other": 0}
     lock = threading.Lock()
 
@@ -78,6 +79,15 @@ def trickle(port, seconds=15, slow_count=64):
     threads = [threading.Thread(target=slow) for _ in range(slow_count)]
     for th in threads:
         th.start()
+    for th in threads:
+        th.join()
+    results.put(counts)
+
+
+def trickle(port, seconds=15, slow_count=64):
+    stop, results = multiprocessing.Event(), multiprocessing.Queue()
+    senders = multiprocessing.Process(target=slow_senders, args=(port, slow_count, stop, results))
+    senders.start()
     time.sleep(1)
     times, errors, buf, n = [], 0, b"", 0
     sock = socket.create_connection(("127.0.0.1", port))
@@ -97,8 +107,8 @@ def trickle(port, seconds=15, slow_count=64):
         time.sleep(0.01)
     sock.close()
     stop.set()
-    for th in threads:
-        th.join()
+    counts = results.get()
+    senders.join()
     times.sort()
     print("trickle: %d slow connections from 127.0.0.2 (%d opened in %d s; closed by 408: %d, refused 503: %d, "
           "other: %d)" % (slow_count, counts["opened"], seconds + 1, counts["408"], counts["503"], counts["other"]))
@@ -162,6 +172,7 @@ def main():
             elapsed = time.perf_counter() - t
             print("round %d: 50 clients x 200 requests in %.2f s (%.0f req/s), errors %d, server RSS %d kB" % (
                 round_, elapsed, 10000 / elapsed, errors[0], rss_kb(server.pid)))
+        trickle(port, slow_count=0)  # the same client alone, to compare
         trickle(port)
         print("server RSS after: %d kB" % rss_kb(server.pid))
     finally:
