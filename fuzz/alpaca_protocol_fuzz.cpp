@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // "localhost" and loopback numbers pass.
   OwnAddresses own([] { return std::vector<IpAddress>{}; }, [] { return std::int64_t{0}; });
   if (!input.empty() && hostIsThisComputer(input, own)) {
-    const char c = static_cast<char>(input.front() | 0x20);
-    require(c == 'l' || c == '[' || c == '1');
+    const char c = input.front();
+    require(c == 'l' || c == 'L' || c == '[' || c == '1');
   }
 
   // The same bytes as the four fields of a request, split at NUL bytes.
