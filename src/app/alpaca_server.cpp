@@ -88,11 +88,6 @@ bool AlpacaHttpServer::listen(const Reach& reach, quint16 port, QString& error) 
   for (const QHostAddress& address : reach.addresses) {
     auto* server = new QTcpServer(this);
     if (!server->listen(address, port)) {
-      // A machine without IPv6 still serves its IPv4 loopback.
-      if (address == QHostAddress(QHostAddress::LocalHostIPv6) && !servers_.isEmpty()) {
-        delete server;
-        continue;
-      }
       error = QStringLiteral("cannot listen on %1 port %2: %3")
                   .arg(address.toString())
                   .arg(port)
