@@ -8,6 +8,7 @@
 
 #include "alpaca/alpaca_protocol.h"
 #include "alpaca/http_reader.h"
+#include "alpaca/peer_policy.h"
 
 using namespace kelvane;
 
@@ -47,6 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   reader.append(input.substr(size / 2));
   while (reader.next(request) == HttpRequestReader::Result::Ready) require(request.body.size() <= kMaxHttpBody);
   require(reader.buffered() <= kMaxHttpHead + kMaxHttpBody + size);
+
+  // The bytes as a Host header: with no addresses but loopback, only
+  // "localhost" and loopback numbers pass.
+  OwnAddresses own([] { return std::vector<IpAddress>{}; }, [] { return std::int64_t{0}; });
+  if (!input.empty() && hostIsThisComputer(input, own)) {
+    const char c = input.front();
+    require(c == 'l' || c == 'L' || c == '[' || c == '1');
+  }
 
   // The same bytes as the four fields of a request, split at NUL bytes.
   std::string_view fields[4];

@@ -100,6 +100,7 @@ struct AlpacaService::Params {
   std::vector<std::pair<std::string, std::string>> items;
   bool caseSensitive = false;
   std::uint32_t clientTransactionId = 0;
+  std::uint32_t clientId = 0;  // 0: none given; such clients count as one
 
   const std::string* find(std::string_view key) const {
     for (const auto& [k, v] : items)
@@ -237,11 +238,14 @@ AlpacaReply AlpacaService::handle(std::string_view method, std::string_view path
     if (!key || !value) return plain(400, "Malformed parameter encoding");
     params.items.emplace_back(std::move(*key), std::move(*value));
   }
-  // An invalid or missing ID is answered as 0, never refused.
-  if (const std::string* id = params.find("ClientTransactionID")) {
-    const auto n = parseAlpacaInteger(*id);
-    if (n && *n > 0 && *n <= 0xFFFFFFFFLL) params.clientTransactionId = static_cast<std::uint32_t>(*n);
-  }
+  // An invalid or missing ID is taken as 0, never refused.
+  const auto id = [&](const char* key) {
+    const std::string* text = params.find(key);
+    const auto n = text ? parseAlpacaInteger(*text) : std::nullopt;
+    return n && *n > 0 && *n <= 0xFFFFFFFFLL ? static_cast<std::uint32_t>(*n) : 0u;
+  };
+  params.clientTransactionId = id("ClientTransactionID");
+  params.clientId = id("ClientID");
 
   if (path.substr(0, std::char_traits<char>::length(kDevicePrefix)) == kDevicePrefix)
     return device(method, path.substr(std::char_traits<char>::length(kDevicePrefix)), params);
@@ -331,11 +335,17 @@ AlpacaReply AlpacaService::device(std::string_view method, std::string_view memb
         if (lowerEquals(*field, "true")) on = true;
         else if (!lowerEquals(*field, "false")) return plain(400, "Connected must be true or false");
       }
+      // Connected is counted per ClientID, as ASCOM Remote does: the dimmer
+      // is released when the last client that connected lets go, and a
+      // client that never connected cannot take it from the others.
       if (!on) {
-        device_.disconnect();
+        clients_.erase(params.clientId);
+        if (clients_.empty()) device_.disconnect();
         return reply(nullptr);
       }
-      return reply(nullptr, device_.connected() ? AlpacaFailure{} : device_.connect());
+      const AlpacaFailure failure = device_.connected() ? AlpacaFailure{} : device_.connect();
+      if (!failure) clients_.insert(params.clientId);
+      return reply(nullptr, failure);
     }
     if (member == "calibratoron") {
       const auto b = parseAlpacaInteger(*field);

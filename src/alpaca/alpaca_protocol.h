@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -71,6 +72,8 @@ class AlpacaService {
                      std::string_view body);
 
   std::uint32_t lastServerTransactionId() const { return serverTransactionId_; }
+  // The ClientIDs that set Connected and have not cleared it.
+  std::size_t connectedClients() const { return clients_.size(); }
 
  private:
   struct Params;
@@ -84,6 +87,7 @@ class AlpacaService {
   std::string location_;
   std::function<std::string()> utcNow_;
   std::uint32_t serverTransactionId_ = 0;
+  std::set<std::uint32_t> clients_;
 };
 
 // The answer to a discovery datagram, when it is one.

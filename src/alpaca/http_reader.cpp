@@ -48,6 +48,9 @@ HttpRequestReader::Result HttpRequestReader::next(HttpRequest& request) {
   // Blank lines between requests are tolerated, as HTTP/1.1 asks.
   std::size_t start = 0;
   while (start + 1 < buffer_.size() && buffer_[start] == '\r' && buffer_[start + 1] == '\n') start += 2;
+  // Dropped at once, so that a connection holding only them counts as idle.
+  buffer_.erase(0, start);
+  start = 0;
   const std::size_t headEnd = buffer_.find("\r\n\r\n", start);
   if (headEnd == std::string::npos) {
     if (buffer_.size() - start > kMaxHttpHead) return fail(431);
@@ -67,12 +70,14 @@ HttpRequestReader::Result HttpRequestReader::next(HttpRequest& request) {
   const std::string_view version = line.substr(sp2 + 1);
   if (method.empty() || !std::all_of(method.begin(), method.end(), isTokenChar)) return fail(400);
   if (target.empty() || target.front() != '/' || !visibleText(target)) return fail(400);
-  bool keepAlive = true;
-  if (version == "HTTP/1.0") keepAlive = false;
-  else if (version != "HTTP/1.1") return fail(version.substr(0, 5) == "HTTP/" ? 505 : 400);
+  if (version != "HTTP/1.0" && version != "HTTP/1.1")
+    return fail(version.substr(0, 5) == "HTTP/" ? 505 : 400);
+  const bool http11 = version == "HTTP/1.1";
+  bool keepAlive = http11;
 
   // Headers: only the framing ones matter here.
   bool haveLength = false;
+  bool haveHost = false;
   std::string_view host;
   std::size_t length = 0;
   std::size_t pos = lineEnd == std::string_view::npos ? head.size() : lineEnd + 2;
@@ -98,6 +103,8 @@ HttpRequestReader::Result HttpRequestReader::next(HttpRequest& request) {
     } else if (equalsNoCase(name, "Transfer-Encoding")) {
       return fail(501);  // clients of this server send bodies with a length
     } else if (equalsNoCase(name, "Host")) {
+      if (haveHost) return fail(400);  // which one would the request be for?
+      haveHost = true;
       host = value;
     } else if (equalsNoCase(name, "Connection")) {
       if (equalsNoCase(value, "close")) keepAlive = false;
@@ -105,6 +112,8 @@ HttpRequestReader::Result HttpRequestReader::next(HttpRequest& request) {
     }
   }
   if (length > kMaxHttpBody) return fail(413);
+  // HTTP/1.1 requires the Host header (RFC 9112 section 3.2); 1.0 predates it.
+  if (!haveHost && http11) return fail(400);
   const std::size_t bodyStart = headEnd + 4;
   if (buffer_.size() - bodyStart < length) return Result::NeedMore;
 
@@ -117,20 +126,6 @@ HttpRequestReader::Result HttpRequestReader::next(HttpRequest& request) {
   request.keepAlive = keepAlive;
   buffer_.erase(0, bodyStart + length);
   return Result::Ready;
-}
-
-bool isLoopbackHost(std::string_view host) {
-  if (host.empty()) return true;
-  std::string_view name = host;
-  if (name.front() == '[') {
-    const std::size_t close = name.find(']');
-    if (close == std::string_view::npos) return false;
-    if (close + 1 < name.size() && name[close + 1] != ':') return false;
-    name = name.substr(0, close + 1);
-  } else if (const std::size_t colon = name.find(':'); colon != std::string_view::npos) {
-    name = name.substr(0, colon);
-  }
-  return equalsNoCase(name, "localhost") || name == "127.0.0.1" || name == "[::1]";
 }
 
 const char* httpReason(int status) {

@@ -16,7 +16,7 @@ struct HttpRequest {
   std::string path;    // the target before "?", still percent-encoded
   std::string query;   // after "?", still encoded
   std::string body;
-  std::string host;  // the Host header, empty when absent
+  std::string host;  // the Host header, empty when absent (HTTP/1.0 only)
   bool keepAlive = true;
 };
 
@@ -39,12 +39,6 @@ class HttpRequestReader {
   std::string buffer_;
   int failedStatus_ = 0;
 };
-
-// True when a Host header names this computer by its loopback name or
-// address (any port), or is absent. A server that listens on loopback only
-// refuses other names: a web page whose own name was made to resolve to
-// 127.0.0.1 (DNS rebinding) must not reach the panel through the browser.
-bool isLoopbackHost(std::string_view host);
 
 // A complete response with Content-Length and the connection's fate.
 std::string formatHttpResponse(int status, std::string_view contentType, std::string_view body,

@@ -1,6 +1,8 @@
 #include "app/alpaca_server.h"
 
+#include <QDateTime>
 #include <QNetworkDatagram>
+#include <QNetworkInterface>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -23,47 +25,69 @@ void sendAndClose(QTcpSocket* socket, int status, const std::string& reason) {
   // A client that never reads the answer does not keep the socket alive.
   QTimer::singleShot(2000, socket, [socket] { socket->abort(); });
 }
+
+IpAddress ipAddress(const QHostAddress& a) {
+  IpAddress out;
+  bool v4 = false;
+  const quint32 n = a.toIPv4Address(&v4);  // IPv4-mapped IPv6 addresses too
+  if (v4) {
+    out.bytes[10] = out.bytes[11] = 0xFF;
+    for (int i = 0; i < 4; ++i) out.bytes[static_cast<std::size_t>(12 + i)] = static_cast<std::uint8_t>(n >> (24 - 8 * i));
+  } else {
+    const Q_IPV6ADDR b = a.toIPv6Address();
+    for (std::size_t i = 0; i < 16; ++i) out.bytes[i] = b[static_cast<int>(i)];
+  }
+  return out;
+}
+
+std::vector<IpAddress> interfaceAddresses() {
+  std::vector<IpAddress> out;
+  for (const QHostAddress& a : QNetworkInterface::allAddresses()) out.push_back(ipAddress(a));
+  return out;
+}
 }  // namespace
 
 // Owned by its socket.
 struct AlpacaHttpServer::Connection : QObject {
   using QObject::QObject;
   HttpRequestReader reader;
-  QTimer idle;
+  QTimer deadline;  // idle, or the whole request once it has begun
+  IpAddress peer;
 };
 
 AlpacaHttpServer::AlpacaHttpServer(AlpacaService& service, QObject* parent)
-    : QObject(parent), service_(service) {}
+    : QObject(parent),
+      service_(service),
+      own_(interfaceAddresses, [] { return QDateTime::currentMSecsSinceEpoch(); }),
+      slots_(limits_.connections) {}
+
+void AlpacaHttpServer::setLimits(const Limits& limits) {
+  limits_ = limits;
+  slots_.setLimits(limits.connections);
+}
 
 AlpacaHttpServer::~AlpacaHttpServer() {
   for (auto& entry : connections_) entry.first->disconnect(this);
 }
 
-QList<QHostAddress> AlpacaHttpServer::listenAddresses(const QString& text) {
-  if (text.isEmpty()) return {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)};
+std::optional<AlpacaHttpServer::Reach> AlpacaHttpServer::reachFor(const QString& text) {
   const QString t = text.trimmed();
-  if (t == QLatin1String("::")) return {QHostAddress(QHostAddress::Any)};
+  if (t.isEmpty()) return Reach{{QHostAddress(QHostAddress::Any)}, false};
+  if (t == QLatin1String("::")) return Reach{{QHostAddress(QHostAddress::Any)}, true};
   QHostAddress address;
-  if (!address.setAddress(t)) return {};
-  return {address};
+  if (!address.setAddress(t)) return std::nullopt;
+  return Reach{{address}, !address.isLoopback()};
 }
 
-bool AlpacaHttpServer::beyondLoopback(const QList<QHostAddress>& addresses) {
-  for (const QHostAddress& a : addresses)
-    if (!a.isLoopback()) return true;
-  return false;
+bool AlpacaHttpServer::mayUse(const QHostAddress& peer) {
+  return reach_.everyone || own_.contains(ipAddress(peer));
 }
 
-bool AlpacaHttpServer::listen(const QList<QHostAddress>& addresses, quint16 port, QString& error) {
-  loopbackOnly_ = !beyondLoopback(addresses);
-  for (const QHostAddress& address : addresses) {
+bool AlpacaHttpServer::listen(const Reach& reach, quint16 port, QString& error) {
+  reach_ = reach;
+  for (const QHostAddress& address : reach.addresses) {
     auto* server = new QTcpServer(this);
     if (!server->listen(address, port)) {
-      // A machine without IPv6 still serves its IPv4 loopback.
-      if (address == QHostAddress(QHostAddress::LocalHostIPv6) && !servers_.isEmpty()) {
-        delete server;
-        continue;
-      }
       error = QStringLiteral("cannot listen on %1 port %2: %3")
                   .arg(address.toString())
                   .arg(port)
@@ -82,18 +106,34 @@ bool AlpacaHttpServer::listen(const QList<QHostAddress>& addresses, quint16 port
 void AlpacaHttpServer::accept(QTcpServer* server) {
   while (QTcpSocket* socket = server->nextPendingConnection()) {
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    if (static_cast<int>(connections_.size()) >= limits_.maxConnections) {
+    // Another computer, while the server is for this one: reset, not a
+    // word of HTTP.
+    if (!mayUse(socket->peerAddress())) {
+      socket->abort();
+      socket->deleteLater();
+      continue;
+    }
+    const IpAddress peer = ipAddress(socket->peerAddress());
+    if (!slots_.take(peer)) {
       sendAndClose(socket, 503, "Too many connections; try again shortly");
       continue;
     }
     auto* connection = new Connection(socket);
+    connection->peer = peer;
     connections_[socket] = connection;
     // Qt reads no further ahead of the reader than this.
     socket->setReadBufferSize(kReadChunk);
-    connection->idle.setSingleShot(true);
-    connection->idle.setInterval(limits_.idleMs);
-    connect(&connection->idle, &QTimer::timeout, socket, [socket] { socket->abort(); });
-    connection->idle.start();
+    connection->deadline.setSingleShot(true);
+    connect(&connection->deadline, &QTimer::timeout, socket, [this, socket] {
+      const auto it = connections_.find(socket);
+      // A request begun and not finished in time: someone sends too slowly,
+      // maybe on purpose, and holds a slot.
+      if (it != connections_.end() && it->second->reader.buffered() > 0)
+        sendAndClose(socket, 408, "The request did not arrive in time");
+      else
+        socket->abort();
+    });
+    connection->deadline.start(limits_.idleMs);
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
     connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { serve(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] { forget(socket); });
@@ -104,7 +144,8 @@ void AlpacaHttpServer::accept(QTcpServer* server) {
 void AlpacaHttpServer::forget(QTcpSocket* socket) {
   const auto it = connections_.find(socket);
   if (it == connections_.end()) return;
-  it->second->idle.stop();
+  it->second->deadline.stop();
+  slots_.give(it->second->peer);
   connections_.erase(it);
   deferred_.removeAll(socket);
 }
@@ -119,7 +160,8 @@ void AlpacaHttpServer::serve(QTcpSocket* socket) {
     return;
   }
   Connection& c = *it->second;
-  if (socket->bytesAvailable() > 0) c.idle.start();
+  const bool begun = c.reader.buffered() > 0;
+  bool answered = false;
   serving_ = true;
   QPointer<QTcpSocket> alive(socket);
   for (;;) {
@@ -139,9 +181,12 @@ void AlpacaHttpServer::serve(QTcpSocket* socket) {
       sendAndClose(socket, c.reader.failedStatus(), httpReason(c.reader.failedStatus()));
       break;
     }
+    answered = true;
     const AlpacaReply reply =
-        loopbackOnly_ && !isLoopbackHost(request.host)
-            ? AlpacaReply{403, "text/plain; charset=utf-8", "This server answers requests addressed to localhost only\n"}
+        !reach_.everyone && !hostIsThisComputer(request.host, own_)
+            ? AlpacaReply{403, "text/plain; charset=utf-8",
+                          "This server answers requests addressed to this computer (localhost or its own "
+                          "addresses) only\n"}
             : service_.handle(request.method, request.path, request.query, request.body);
     if (!alive || socket->state() != QAbstractSocket::ConnectedState) break;
     const std::string bytes = formatHttpResponse(reply.status, reply.contentType, reply.body, request.keepAlive);
@@ -152,6 +197,12 @@ void AlpacaHttpServer::serve(QTcpSocket* socket) {
     }
   }
   serving_ = false;
+  // The request clock starts at a request's first byte and is not wound
+  // back by the ones after it; the idle clock starts at each answer.
+  if (alive && connections_.count(socket)) {
+    const bool under = c.reader.buffered() > 0;
+    if (answered || under != begun) c.deadline.start(under ? limits_.requestMs : limits_.idleMs);
+  }
   if (!deferred_.isEmpty()) QTimer::singleShot(0, this, &AlpacaHttpServer::serveDeferred);
 }
 
@@ -184,6 +235,11 @@ bool AlpacaHttpServer::startDiscovery(quint16 discoveryPort, QString& error) {
 void AlpacaHttpServer::answerDiscovery(QUdpSocket* socket) {
   while (socket->hasPendingDatagrams()) {
     const QNetworkDatagram datagram = socket->receiveDatagram(kMaxDatagram);
+    const QHostAddress sender = datagram.senderAddress();
+    // Only to peers that may connect; and a server on a loopback address
+    // is no use to a client that asked from a network address.
+    const bool wildcard = reach_.addresses.contains(QHostAddress(QHostAddress::Any));
+    if (!mayUse(sender) || (!reach_.everyone && !wildcard && !sender.isLoopback())) continue;
     const QByteArray data = datagram.data();
     const auto reply = discoveryReply(std::string_view(data.constData(), static_cast<std::size_t>(data.size())), port_);
     if (!reply) continue;

@@ -8,8 +8,10 @@
 #include <QObject>
 #include <QString>
 #include <map>
+#include <optional>
 
 #include "alpaca/http_reader.h"
+#include "alpaca/peer_policy.h"
 
 class QTcpServer;
 class QTcpSocket;
@@ -23,26 +25,35 @@ class AlpacaHttpServer : public QObject {
   Q_OBJECT
  public:
   struct Limits {
-    int maxConnections = 64;
-    int idleMs = 10000;               // a connection that sends nothing this long is closed
+    SlotLimits connections;
+    int idleMs = 10000;     // a connection with no request under way this long is closed
+    int requestMs = 5000;   // a request (head and body) must be in this soon after its first byte
     qint64 maxUnsentBytes = 256 * 1024;  // stop reading a client that does not read its answers
+  };
+  // Where to listen, and whether every peer may come in or only this computer.
+  struct Reach {
+    QList<QHostAddress> addresses;
+    bool everyone = false;
   };
 
   explicit AlpacaHttpServer(AlpacaService& service, QObject* parent = nullptr);
   ~AlpacaHttpServer() override;
 
-  void setLimits(const Limits& limits) { limits_ = limits; }
+  void setLimits(const Limits& limits);
   // Listens on every address at the same port; port 0 takes a free one.
-  bool listen(const QList<QHostAddress>& addresses, quint16 port, QString& error);
+  bool listen(const Reach& reach, quint16 port, QString& error);
   quint16 port() const { return port_; }
-  // Answers discovery datagrams on the port (shared with other servers).
+  // Answers discovery datagrams on the port (shared with other servers),
+  // from the peers that may connect.
   bool startDiscovery(quint16 discoveryPort, QString& error);
   int connectionCount() const { return static_cast<int>(connections_.size()); }
 
-  // 127.0.0.1 and ::1, or the one address given ("::" means every address of
-  // both families); empty when the text is not an address.
-  static QList<QHostAddress> listenAddresses(const QString& text);
-  static bool beyondLoopback(const QList<QHostAddress>& addresses);
+  // No text: every address, for this computer's own addresses only (so a
+  // client on this computer that found the server through one of its
+  // network addresses gets in). An address ("::" means every address of
+  // both families): listen there, for everyone unless it is a loopback
+  // address. nullopt when the text is not an address.
+  static std::optional<Reach> reachFor(const QString& text);
 
  private:
   struct Connection;
@@ -51,16 +62,19 @@ class AlpacaHttpServer : public QObject {
   void forget(QTcpSocket* socket);
   void serveDeferred();
   void answerDiscovery(QUdpSocket* socket);
+  bool mayUse(const QHostAddress& peer);
 
   AlpacaService& service_;
   Limits limits_;
+  Reach reach_;
+  OwnAddresses own_;
+  ConnectionSlots slots_;
   QList<QTcpServer*> servers_;
   QList<QUdpSocket*> discovery_;
   std::map<QTcpSocket*, Connection*> connections_;
   QList<QTcpSocket*> deferred_;
   quint16 port_ = 0;
   bool serving_ = false;
-  bool loopbackOnly_ = true;
 };
 
 }  // namespace kelvane

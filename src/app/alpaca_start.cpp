@@ -37,7 +37,7 @@ std::optional<quint16> portNumber(const QString& text) {
 // Where and how to serve, from the command line, else the settings file.
 struct ServerSetup {
   quint16 port = 0;
-  QList<QHostAddress> addresses;
+  AlpacaHttpServer::Reach reach;
   std::string uniqueId;
 };
 
@@ -61,12 +61,11 @@ std::optional<ServerSetup> resolveSetup(SettingsFile& store, const AlpacaCommand
   } else {
     listen = QString::fromStdString(store.read(kAlpacaListenKey, ""));
   }
-  setup.addresses = AlpacaHttpServer::listenAddresses(listen);
-  if (setup.addresses.isEmpty()) {
-    complain(QStringLiteral("the AlpacaListen setting \"%1\" is not an address; listening on this computer only")
+  const auto reach = AlpacaHttpServer::reachFor(listen);
+  if (!reach)
+    complain(QStringLiteral("the AlpacaListen setting \"%1\" is not an address; serving this computer only")
                  .arg(QString::fromStdString(boundedText(listen.toStdString()))));
-    setup.addresses = AlpacaHttpServer::listenAddresses(QString());
-  }
+  setup.reach = reach ? *reach : *AlpacaHttpServer::reachFor(QString());
   setup.uniqueId = store.read(kAlpacaUniqueIdKey, "");
   if (setup.uniqueId.empty()) {
     std::random_device random;
@@ -84,18 +83,20 @@ class AlpacaStack : public QObject {
     service_.setLocation(QHostInfo::localHostName().toStdString());
   }
   bool start(const ServerSetup& setup, quint16 discoveryPort, StatusLog& log, QString& error) {
-    if (!http_.listen(setup.addresses, setup.port, error)) return false;
+    if (!http_.listen(setup.reach, setup.port, error)) return false;
     QStringList where;
-    for (const QHostAddress& a : setup.addresses)
+    for (const QHostAddress& a : setup.reach.addresses)
       where << (a == QHostAddress(QHostAddress::Any) ? QStringLiteral("every address") : a.toString());
-    const QString text = QStringLiteral("Alpaca server on %1 port %2").arg(where.join(QStringLiteral(", "))).arg(http_.port());
+    const QString text = QStringLiteral("Alpaca server on %1 port %2%3")
+                             .arg(where.join(QStringLiteral(", ")))
+                             .arg(http_.port())
+                             .arg(setup.reach.everyone ? QString() : QStringLiteral(", for programs on this computer"));
     complain(text);
     log.message(text.toStdString());
-    if (AlpacaHttpServer::beyondLoopback(setup.addresses))
+    if (setup.reach.everyone)
       complain(QStringLiteral("other machines can reach this server: whoever reaches it can switch the "
                               "panel (Alpaca has no password)"));
-    // Advertising a port that only this computer can reach helps no one.
-    if (discoveryPort != 0 && AlpacaHttpServer::beyondLoopback(setup.addresses)) {
+    if (discoveryPort != 0) {
       QString why;
       if (!http_.startDiscovery(discoveryPort, why)) complain(why);
     }
@@ -133,7 +134,7 @@ bool readAlpacaOptions(const QCommandLineParser& parser, const AlpacaOptions& op
   }
   if (parser.isSet(options.listen)) {
     out.listen = parser.value(options.listen).trimmed();
-    if (AlpacaHttpServer::listenAddresses(*out.listen).isEmpty())
+    if (!AlpacaHttpServer::reachFor(*out.listen))
       return complain(QStringLiteral("--alpaca-listen needs an IP address (0.0.0.0, :: or one interface's address)")), false;
   }
   return true;

@@ -29,13 +29,16 @@ struct AlpacaOptions {
                               QStringLiteral("Run the Alpaca server without a window.")};
   QCommandLineOption discovery{QStringLiteral("alpaca-discovery"),
                                QStringLiteral("Answer Alpaca discovery on UDP <port> (default 32227, "
-                                              "0 = off; only when listening beyond this computer)."),
+                                              "0 = off; only to this computer unless --alpaca-listen "
+                                              "opened the server)."),
                                QStringLiteral("port")};
   QCommandLineOption listen{QStringLiteral("alpaca-listen"),
                             QStringLiteral("Listen on <address> (0.0.0.0, :: or one interface's "
-                                           "address) instead of this computer only: every machine that "
-                                           "reaches it can switch the panel, as Alpaca has no password "
-                                           "(this run only; AlpacaListen in the settings keeps one)."),
+                                           "address) and let every machine that reaches it in, instead "
+                                           "of programs on this computer only: they can all switch the "
+                                           "panel, as Alpaca has no password (this run only; AlpacaListen "
+                                           "in the settings keeps one; a loopback address keeps the "
+                                           "server to this computer)."),
                             QStringLiteral("address")};
 };
 

@@ -185,6 +185,20 @@ TEST_F(AlpacaProtocolTest, ConnectedTakesOnlyBooleansAndReportsWhyItFailed) {
   EXPECT_TRUE((get("connected"), has("\"Value\":true")));
 }
 
+TEST_F(AlpacaProtocolTest, ConnectedIsCountedPerClientId) {
+  // Connected at start-up with no client; three clients, one of them twice.
+  for (const char* id : {"1", "2", "3", "3"}) put("connected", std::string("Connected=true&ClientID=") + id);
+  EXPECT_EQ(service.connectedClients(), 3u);
+  put("connected", "Connected=false&ClientID=9");  // never connected: takes nothing from the others
+  put("connected", "Connected=false&ClientID=3");
+  put("disconnect", "ClientID=1");
+  EXPECT_TRUE(panel.isConnected);
+  EXPECT_EQ((get("brightness", "clientid=2"), errorNumber()), 0);
+  put("connected", "Connected=false&ClientID=2");
+  EXPECT_FALSE(panel.isConnected);
+  EXPECT_EQ(panel.connects, 0);
+}
+
 TEST(AlpacaText, DiscoveryAndBoundedText) {
   EXPECT_EQ(discoveryReply("alpacadiscovery1", 4567).value_or(""), "{\"AlpacaPort\":4567}");
   EXPECT_FALSE(discoveryReply("alpacadiscovery", 1));

@@ -12,8 +12,11 @@ TEST(HttpReader, FramesOrRefuses) {
   const std::string big(kMaxHttpHead, 'a');
   const struct { std::string bytes; R result; int status; const char* body; } cases[] = {
       {"GET /a?b=1 HTTP/1.1\r\nHost: x\r\n\r\n", R::Ready, 0, ""},
-      {"\r\nPUT /a HTTP/1.1\r\ncontent-length: 3\r\n\r\nabcdef", R::Ready, 0, "abc"},
-      {"PUT /a HTTP/1.1\r\nContent-Length: 3\r\n\r\nab", R::NeedMore, 0, ""},
+      {"\r\nPUT /a HTTP/1.1\r\ncontent-length: 3\r\nhost: x\r\n\r\nabcdef", R::Ready, 0, "abc"},
+      {"PUT /a HTTP/1.1\r\nContent-Length: 3\r\nHost: x\r\n\r\nab", R::NeedMore, 0, ""},
+      {"GET /a HTTP/1.0\r\n\r\n", R::Ready, 0, ""},
+      {"GET /a HTTP/1.1\r\n\r\n", R::Failed, 400, ""},
+      {"GET /a HTTP/1.1\r\nHost: x\r\nHost: y\r\n\r\n", R::Failed, 400, ""},
       {"GET /a HTTP/1.1\r\nHost: x\r\n", R::NeedMore, 0, ""},
       {"GET /a HTTP/1.1\r\nX: " + big + "\r\n\r\n", R::Failed, 431, ""},
       {"GET /a HTTP/1.1\r\nX: " + big, R::Failed, 431, ""},
@@ -41,8 +44,8 @@ TEST(HttpReader, FramesOrRefuses) {
 
 TEST(HttpReader, PipelinedRequestsAndConnectionFate) {
   HttpRequestReader reader;
-  reader.append("GET /x?q=1 HTTP/1.0\r\n\r\nPUT /y HTTP/1.1\r\nContent-Length: 2\r\n"
-                "Connection: close\r\n\r\nokGET /z HTTP/1.1\r\n");
+  reader.append("GET /x?q=1 HTTP/1.0\r\n\r\nPUT /y HTTP/1.1\r\nContent-Length: 2\r\nHost: h\r\n"
+                "Connection: close\r\n\r\nokGET /z HTTP/1.1\r\nhost:  evil.example:80 \r\n");
   HttpRequest r;
   ASSERT_EQ(reader.next(r), R::Ready);
   EXPECT_EQ(r.method + r.path + "|" + r.query, "GET/x|q=1");
@@ -54,22 +57,14 @@ TEST(HttpReader, PipelinedRequestsAndConnectionFate) {
   reader.append("\r\n");
   ASSERT_EQ(reader.next(r), R::Ready);
   EXPECT_TRUE(r.keepAlive);
+  EXPECT_EQ(r.host, "evil.example:80");
+  EXPECT_EQ(reader.buffered(), 0u);
+  reader.append("\r\n\r\n");  // blank lines alone are no request under way
+  EXPECT_EQ(reader.next(r), R::NeedMore);
   EXPECT_EQ(reader.buffered(), 0u);
   // The buffer never needs more than one head and one body.
   EXPECT_LE(reader.room(), kMaxHttpHead + kMaxHttpBody + 4);
   EXPECT_EQ(formatHttpResponse(200, "text/plain", "hi", false).substr(0, 17), "HTTP/1.1 200 OK\r\n");
-}
-
-TEST(HttpReader, LoopbackHostNames) {
-  for (const char* host : {"", "localhost", "LOCALHOST:11111", "127.0.0.1", "127.0.0.1:80", "[::1]", "[::1]:11111"})
-    EXPECT_TRUE(isLoopbackHost(host)) << host;
-  for (const char* host : {"evil.example", "evil.example:11111", "127.0.0.1.evil.example", "[::1]x", "[::1", "192.0.2.2"})
-    EXPECT_FALSE(isLoopbackHost(host)) << host;
-  HttpRequestReader reader;
-  reader.append("GET / HTTP/1.1\r\nhost:  evil.example:80 \r\n\r\n");
-  HttpRequest r;
-  ASSERT_EQ(reader.next(r), R::Ready);
-  EXPECT_EQ(r.host, "evil.example:80");
 }
 
 }  // namespace
