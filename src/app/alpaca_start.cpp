@@ -216,10 +216,9 @@ int runHeadless(HidPlatform& platform, StatusLog& log, ErrorHandler& errors, con
 
   // The end, as the window's: settings, the turn-off when asked, handles closed.
   store.write({{kLastBrightnessKey, decimalText(last)}});
-  if (calibrator.connected()) {
-    if (textToWholeNumber(store.read(kTurnOffKey, kDefaultTurnOff)) == 1) controller.request(0);
-    calibrator.disconnect();
-  }
+  // The turn-off is tried also when the dimmer was lost or never found.
+  if (textToWholeNumber(store.read(kTurnOffKey, kDefaultTurnOff)) == 1) controller.request(0);
+  calibrator.disconnect();
   log.flush();
   return 0;
 }
