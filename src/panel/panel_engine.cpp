@@ -115,29 +115,32 @@ bool PanelEngine::sendBrightness(Trap& trap, const std::function<std::int32_t()>
 }
 
 bool PanelEngine::monitorSearch(Trap& trap) {
-  // A search that finds nothing costs no wait, but its log is long: after
-  // the first one only one line each, and the pause between them grows.
+  // A search that finds nothing costs no wait, but its log is long, and a
+  // dimmer without power is found and waited for each time: after the first
+  // search since the loss, one that does not bring the dimmer back logs one
+  // line, and the pause before the next one grows.
+  const bool quiet = searchesMissed_ > 0;
   bool found = false;
-  if (!trap([&] {
-        log_.message("Searching for panel");
-        const bool quiet = searchesMissed_ > 0;
-        if (quiet) log_.hold();
-        found = searchNow();
-        if (quiet) log_.release(found);
-        if (!found) {
-          ++searchesMissed_;
-          if (quiet)
-            log_.message(std::string(link_.dimmerBusy ? " Device in use by another program" : " Device not found.") +
-                         " (search " + std::to_string(searchesMissed_) + " since the dimmer was lost)");
-        }
-      }))
-    return false;
-  if (found && !sendPending(trap)) return false;
-  if (!found || silent_) {
-    searchGap_ = std::min(2 * searchGap_ + 1, kMaxSearchGap);
-    searchSkip_ = searchGap_;
+  if (!trap([&] { log_.message("Searching for panel"); })) return false;
+  if (quiet) log_.hold();
+  const bool ok = trap([&] { found = searchNow(); }) && (!found || sendPending(trap));
+  const bool back = found && !silent_;
+  if (quiet) log_.release(back);
+  if (!ok) return false;
+  if (back) {
+    searchGap_ = searchSkip_ = searchesMissed_ = 0;
+    return true;
   }
-  return true;
+  ++searchesMissed_;
+  searchGap_ = std::min(2 * searchGap_ + 1, kMaxSearchGap);
+  searchSkip_ = searchGap_;
+  if (!quiet) return true;
+  return trap([&] {
+    log_.message(std::string(found ? " Device found, but it did not answer"
+                             : link_.dimmerBusy ? " Device in use by another program"
+                                                : " Device not found.") +
+                 " (search " + std::to_string(searchesMissed_) + " since the dimmer was lost)");
+  });
 }
 
 MonitorResult PanelEngine::monitorStep(Trap& trap, const std::function<double()>& requested) {

@@ -28,6 +28,7 @@ struct PanelTest : ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(sim.openTrace(folder.path("trace")));
+    log.setClock([] { return std::string("10:00:01"); });
     sim.useVirtualTime();
     engine.link().dimmerVendorId = kDefaultVendorId;
     engine.link().dimmerProductId = kDefaultProductId;
@@ -97,6 +98,7 @@ TEST_F(PanelTest, TheMonitorSearchesForALostDimmerLessAndLessOftenAndSendsTheReq
   while ((got = sent()).empty());
   EXPECT_EQ(got, std::vector<std::string>{"set 500"});
   EXPECT_LE(took, 50'000u);
+  EXPECT_TRUE(log.logText().starts_with("10:00:01:  Device found, but it did not answer (search 6 since"));
   for (int k = 0; k < 3; ++k) {
     EXPECT_EQ(step(500), MonitorOutcome::Lost);
     EXPECT_EQ(took, 0u);
