@@ -45,12 +45,13 @@ bool PanelEngine::searchNow() {
 }
 
 bool PanelEngine::sendPending(Trap& trap) {
-  if (stepChangePending_ && !setStepChange(trap)) return false;
-  if (!resendPending_ || !requested_ || !link_.deviceDetected) return true;
-  if (!trap([&] { log_.message("Sending the brightness again: " + std::to_string(*requested_)); }))
-    return false;
-  const std::int32_t value = *requested_;
-  return sendValue(trap, [value] { return value; });
+  if (resendPending_ && requested_) {
+    if (!trap([&] { log_.message("Sending the brightness again: " + std::to_string(*requested_)); }))
+      return false;
+    const std::int32_t value = *requested_;
+    if (!sendValue(trap, [value] { return value; })) return false;
+  }
+  return !stepChangePending_ || setStepChange(trap);
 }
 
 bool PanelEngine::search(Trap& trap) {
@@ -110,8 +111,10 @@ bool PanelEngine::sendBrightness(Trap& trap, const std::function<std::int32_t()>
       resendPending_ = true;
     });
   }
-  if (stepChangePending_ && !setStepChange(trap)) return false;
-  return sendValue(trap, value);
+  // The value first, as at start-up: when the dimmer falls silent again, a
+  // close's turn-off is what got the one wait.
+  if (!sendValue(trap, value)) return false;
+  return !stepChangePending_ || setStepChange(trap);
 }
 
 bool PanelEngine::monitorSearch(Trap& trap) {

@@ -92,8 +92,8 @@ class PanelEngine {
   MonitorResult monitorStep(Trap& trap, const std::function<double()>& requested);
 
   // SetStepChange, sent once after the dimmer was first found. When the
-  // dimmer is silent at that moment it is sent after the next search that
-  // finds it instead.
+  // dimmer is silent at that moment it is sent after the next value that
+  // reaches it instead.
   bool setStepChange(Trap& trap);
 
   // A search outside a send (start-up's second look, a client's connect).

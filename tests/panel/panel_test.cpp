@@ -123,7 +123,7 @@ TEST_F(PanelTest, WhatMissedTheDimmerGoesOutWithTheNextSearchThatFindsIt) {
   sim.faults().silent = false;
   engine.settle();
   ASSERT_TRUE(engine.search(trap));
-  EXPECT_EQ(sent(), (std::vector<std::string>{"step", "set 400", "go"}));
+  EXPECT_EQ(sent(), (std::vector<std::string>{"set 400", "go", "step"}));
   // A request made while the dimmer is away goes out when it is back.
   sim.unplug();
   EXPECT_EQ(step(400), MonitorOutcome::Lost);
