@@ -88,7 +88,7 @@ TEST_F(PanelTest, TheMonitorSearchesForALostDimmerLessAndLessOftenAndSendsTheReq
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
   };
-  EXPECT_EQ(std::pair(count("Searching for panel"), count("GUID for system HIDs")), std::pair(5ul, 1ul));
+  EXPECT_EQ(std::pair(count("Searching for panel"), count("GUID for system HIDs")), (std::pair<std::size_t, std::size_t>(5, 1)));
   EXPECT_NE(text.find(" Device not found. (search 5 since the dimmer was lost)"), std::string::npos);
   // Back but silent: one step waits one bound, the next ones none.
   sim.replug();
