@@ -14,7 +14,7 @@ PanelEngine::PanelEngine(HidPlatform& platform, StatusLog& log, ErrorHandler& er
 void PanelEngine::noteTimeouts(std::uint32_t before) {
   if (link_.readTimeouts() == before) return;
   if (!silent_)
-    log_.message("The dimmer did not answer: no further search or wait until the next action");
+    log_.message("The dimmer did not answer: no further wait until it is searched for again");
   silent_ = true;
   // Where the panel went is unknown now: what was asked goes out again once
   // the dimmer answers.
