@@ -218,13 +218,12 @@ int runHeadless(HidPlatform& platform, StatusLog& log, ErrorHandler& errors, con
 
   // The end, as the window's: the panel turned off when asked, and then the
   // brightness kept is 0 (as the window keeps it), so the next start leaves
-  // the panel dark; otherwise the last brightness is kept.
+  // the panel dark; otherwise the last brightness is kept. The turn-off is
+  // tried also when the dimmer was lost or never found.
   const bool turnOff = textToWholeNumber(store.read(kTurnOffKey, kDefaultTurnOff)) == 1;
   store.write({{kLastBrightnessKey, turnOff ? std::string("0") : decimalText(last)}});
-  if (calibrator.connected()) {
-    if (turnOff) controller.request(0);
-    calibrator.disconnect();
-  }
+  if (turnOff) controller.request(0);
+  calibrator.disconnect();
   log.flush();
   return 0;
 }

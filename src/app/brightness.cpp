@@ -34,6 +34,7 @@ void FrmMDI::updateBrightness() {
   // The value sent is the box's, read back as a whole number.
   if (!engine_.sendBrightness(trap, [this] { return toWholeNumber(valueOfText(brightnessText())); }))
     return;
+  if (!engine_.detected() && !trap([&] { showLinkLost(); })) return;
   trap([&] {
     // Enabling a running timer leaves its interval running.
     if (!TimerCheckPanel->isActive()) TimerCheckPanel->start();

@@ -50,6 +50,8 @@ class FrmMDI : public QWidget {
   static constexpr int kHeightClosed = 3540;
   static constexpr int kHeightOpen = 9255;
   static constexpr int kClientWidth = 6375;
+  // lblStatus while no dimmer answers.
+  static constexpr const char* kLostCaption = "Lost";
 
   FrmMDI(Host& host, StatusLog& log, ErrorHandler& errors, HidPlatform& platform,
          FrmMDIOptions options, QWidget* parent = nullptr);
@@ -147,6 +149,7 @@ class FrmMDI : public QWidget {
   void setWindowPos(bool topmost);
   std::string brightnessText() const;
   void setMonitorColours(bool moving);
+  void showLinkLost();
   void stepBrightness(const char* location, std::int32_t step);
   // The settings file's keys in section "Initialization".
   std::string readKey(const std::string& key, const std::string& defaultValue);

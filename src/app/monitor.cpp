@@ -31,6 +31,21 @@ void FrmMDI::setMonitorColours(bool moving) {
   }
   lblStatus->setAutoFillBackground(true);
   lblStatus->setPalette(p);
+  lblStatus->setToolTip(QString());
+}
+
+void FrmMDI::showLinkLost() {
+  // The label shows only values the panel reported: while the dimmer is
+  // away it says so, white on grey, and the status view says why.
+  QPalette p = lblStatus->palette();
+  p.setColor(QPalette::Window, QColor(0x80, 0x80, 0x80));
+  p.setColor(QPalette::WindowText, QColor(0xFF, 0xFF, 0xFF));
+  lblStatus->setAutoFillBackground(true);
+  lblStatus->setPalette(p);
+  lblStatus->setText(QString::fromLatin1(kLostCaption));
+  lblStatus->setToolTip(QStringLiteral(
+      "The dimmer does not answer or is not connected; Kelvane keeps looking for it while the panel "
+      "is not at rest. The status view (Alt+D) shows why."));
 }
 
 void FrmMDI::timerCheckPanel_Timer() {
@@ -42,7 +57,10 @@ void FrmMDI::timerCheckPanel_Timer() {
       engine_.monitorStep(trap, [this] { return valueOfText(brightnessText()); });
   switch (r.outcome) {
     case MonitorOutcome::Left:
-    case MonitorOutcome::NoDevice:
+      return;
+    case MonitorOutcome::Lost:
+    case MonitorOutcome::Found:  // sent again; the next step reads the panel
+      trap([&] { showLinkLost(); });
       return;
     case MonitorOutcome::AtRest:
       TimerCheckPanel->stop();

@@ -167,6 +167,7 @@ void FrmMDI::endWithoutDisplay() {
   engine_.setEventPass(nullptr);
   Trap trap(errors_, kModule, "Form_Unload");
   if (chkTurnOff->value() == 1) {
+    engine_.settle();  // tried whatever happened before
     if (!engine_.sendBrightness(trap, [] { return 0; })) return;
     if (write && !trap([&] { writeKeys({{kLastBrightnessKey, "0"}}); })) return;
   }
@@ -178,6 +179,9 @@ void FrmMDI::shutDown() {
   Trap trap(errors_, kModule, "ShutDown");
   if (!trap([&] {
         if (chkTurnOff->value() == 1) {
+          // A panel left lit is worse than one more bounded wait: the
+          // turn-off searches and sends whatever happened before.
+          engine_.settle();
           brightness_ = 0;
           updateBrightness();
         }

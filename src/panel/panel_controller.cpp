@@ -88,16 +88,15 @@ void PanelController::tick() {
     case MonitorOutcome::Left:
       fail(State::Failed, errors_.lastFailure());
       return;
-    case MonitorOutcome::NoDevice:
+    case MonitorOutcome::Lost:
       fail(State::Lost, kSilent);
       return;
+    case MonitorOutcome::AtRest:
+      state_ = State::AtRest;
+      return;
+    case MonitorOutcome::Found:
     case MonitorOutcome::Moving:
     case MonitorOutcome::Undecided:
-      return;
-    case MonitorOutcome::AtRest:
-      // Zeros from a dimmer that fell silent on the way to 0 are no rest.
-      if (engine_.silent() || !engine_.detected()) fail(State::Lost, kSilent);
-      else state_ = State::AtRest;
       return;
     case MonitorOutcome::Mismatch:
       if (engine_.silent() || !engine_.detected()) {

@@ -13,6 +13,7 @@
 //    rest by itself, for callers without a window.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "device/device_link.h"
@@ -50,7 +51,9 @@ class PanelListener {
 
 enum class MonitorOutcome {
   Left,      // the caller's trap left the procedure
-  NoDevice,  // no dimmer: nothing asked, keep watching
+  Lost,      // no reading: no dimmer open, or it stopped answering; keep watching
+  Found,     // no dimmer was open; the step's search found it and sent the
+             // request again: keep watching
   Moving,    // the panel reports moving
   AtRest,    // still, at the requested value: stop watching
   Mismatch,  // still, elsewhere: send the request again
@@ -80,20 +83,27 @@ class PanelEngine {
   // The device half of a brightness change: search when no dimmer is
   // detected, then SetPanelValue with `value()` (read inside its own step),
   // one pass of the event queue, ExecutePanelChange. False when the trap left.
+  // A value that does not reach the dimmer (none found, or it fell silent)
+  // stays pending: the next search that finds the dimmer sends it.
   bool sendBrightness(Trap& trap, const std::function<std::int32_t()>& value);
 
   // One step of the panel monitor: ReadPanelValue, a pass of the event
   // queue, ReadMotion, and the decision against `requested()`. On Mismatch
   // the "does not match" line is already logged; the caller sends again.
+  // With no dimmer open the step searches for it instead (not in a burst
+  // that already met a silent dimmer, and less often the longer it stays
+  // away) and on finding it sends what is pending (Found).
   MonitorResult monitorStep(Trap& trap, const std::function<double()>& requested);
 
   // SetStepChange, sent once after the dimmer was first found. When the
-  // dimmer is silent at that moment it is sent after the next search that
-  // finds it instead.
+  // dimmer is silent at that moment it is sent after the next value that
+  // reaches it instead.
   bool setStepChange(Trap& trap);
 
   // A search outside a send (start-up's second look, a client's connect).
-  // Does nothing while the dimmer is known to be silent (see settle()).
+  // Does nothing while the dimmer is known to be silent (see settle()). A
+  // dimmer found gets what is pending: the step change, then the last value
+  // that did not reach it.
   bool search(Trap& trap);
 
   // Closes both handles, each logged.
@@ -101,6 +111,8 @@ class PanelEngine {
 
   // The last value sent with SetPanelValue, and the last reading.
   std::int32_t lastSent() const { return lastSent_; }
+  // A value waits for the dimmer to be found (or to answer) again.
+  bool resendPending() const { return resendPending_; }
   const PanelReading& lastReading() const { return lastReading_; }
 
   // A dimmer that stops answering costs one read bound, not one per
@@ -108,8 +120,13 @@ class PanelEngine {
   // searches nor waits again. The caller ends the burst with settle() when
   // it is idle again (the window: its event loop about to block; a server:
   // the next request).
+  // A close's turn-off settles first: it is tried whatever happened before.
   bool silent() const { return silent_; }
   void settle() { silent_ = false; }
+
+  // The longest pause, in monitor steps, between the monitor's searches for
+  // a dimmer that stays away (about 3 s at the monitor's pace).
+  static constexpr int kMaxSearchGap = 31;
 
  private:
   // One write and read of the command bytes as they stand; while silent it
@@ -118,6 +135,11 @@ class PanelEngine {
   void noteTimeouts(std::uint32_t before);
   void logAnswer(const std::vector<std::uint8_t>& answer);
   bool searchNow();
+  // SetPanelValue, a pass of the queue, ExecutePanelChange.
+  bool sendValue(Trap& trap, const std::function<std::int32_t()>& value);
+  // After a search found the dimmer: the step change and the value pending.
+  bool sendPending(Trap& trap);
+  bool monitorSearch(Trap& trap);
 
   DeviceLink link_;
   StatusLog& log_;
@@ -127,6 +149,13 @@ class PanelEngine {
   PanelReading lastReading_;
   bool silent_ = false;
   bool stepChangePending_ = false;
+  std::optional<std::int32_t> requested_;
+  bool resendPending_ = false;
+  // The monitor's searches while the dimmer stays away: steps to let pass
+  // before the next one, the present pause, searches that found nothing.
+  int searchSkip_ = 0;
+  int searchGap_ = 0;
+  int searchesMissed_ = 0;
 };
 
 }  // namespace kelvane

@@ -1,10 +1,12 @@
 #include "support/status_log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 
 #include "support/error_handler.h"
+#include "support/host.h"
 #include "support/runtime_error.h"
 
 #ifdef _WIN32
@@ -53,6 +55,10 @@ StatusLog::StatusLog() : clock_(localTimeOfDay), now_([] { return Clock::now(); 
 
 void StatusLog::message(const std::string& text) {
   if (!showStatus_) return;
+  if (holding_) {
+    held_.push_back(text);
+    return;
+  }
   if (lineSink_) {
     lineSink_(text);
     return;
@@ -63,14 +69,15 @@ void StatusLog::message(const std::string& text) {
     line += ": ";
     line += text;
     line += "\r\n";
+    // A full status.log is closed before this line; it starts the next one.
+    if (segmentSize_ > 0 && segmentSize_ + line.size() > kSegmentLimit) {
+      boundaries_.push_back(firstSeq_ + lines_.size());
+      segmentSize_ = 0;
+    }
+    segmentSize_ += line.size();
     totalSize_ += line.size();
     lines_.push_back(std::move(line));
-    // A long night with the view open must not fill the memory or the disk:
-    // the oldest lines go (the newest line always stays).
-    while (totalSize_ > kKeepLimit && lines_.size() > 1) {
-      totalSize_ -= lines_.front().size();
-      lines_.pop_front();
-    }
+    trim();
     viewDirty_ = fileDirty_ = true;
   };
   if (!errors_) {
@@ -79,6 +86,27 @@ void StatusLog::message(const std::string& text) {
   }
   Trap trap(*errors_, "Module1", "Message");
   trap(record);
+}
+
+void StatusLog::trim() {
+  // A long night with the view open must not fill the memory: the oldest
+  // lines go (the newest line always stays). Lines of status.log are
+  // rewritten from memory, so they stay until rotated (up to twice the
+  // bound, when the file cannot be written).
+  while (totalSize_ > kKeepLimit && lines_.size() > 1 &&
+         (firstSeq_ < fileFirst_ || totalSize_ > 2 * kKeepLimit)) {
+    totalSize_ -= lines_.front().size();
+    lines_.pop_front();
+    ++firstSeq_;
+  }
+}
+
+void StatusLog::release(bool keep) {
+  holding_ = false;
+  std::vector<std::string> lines = std::move(held_);
+  held_.clear();
+  if (keep)
+    for (const std::string& line : lines) message(line);
 }
 
 std::string StatusLog::logText() const {
@@ -103,37 +131,103 @@ void StatusLog::updateView() {
 
 // StringtoFile for a diagnostic file: truncated and rewritten in place, with
 // no temporary file and no sync, since it is rewritten every second anyway.
+void StatusLog::writeLines(std::uint64_t from, std::uint64_t to) {
+  std::FILE* f = std::fopen(filePath_.c_str(), "wb");
+  if (!f) throw fileError(errno);
+  // Line by line, newest first: no copy of the whole log each second.
+  const std::uint64_t first = std::max(from, firstSeq_);
+  bool ok = true;
+  for (std::uint64_t seq = to; ok && seq > first; --seq) {
+    const std::string& line = lines_[static_cast<std::size_t>(seq - 1 - firstSeq_)];
+    ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+  }
+  ok = ok && std::fwrite("\r\n", 1, 2, f) == 2;
+  const int err = errno;
+  if (std::fclose(f) != 0 || !ok) throw fileError(ok ? errno : err);
+}
+
+void StatusLog::rotate() {
+  const auto older = [this](int k) { return filePath_ + "." + std::to_string(k); };
+  std::remove(older(kOlderFiles).c_str());
+  for (int k = kOlderFiles - 1; k >= 1; --k)
+    if (std::rename(older(k).c_str(), older(k + 1).c_str()) != 0 && errno != ENOENT) throw fileError(errno);
+  if (std::rename(filePath_.c_str(), older(1).c_str()) != 0 && errno != ENOENT) throw fileError(errno);
+}
+
+namespace {
+std::string writeProblem(const std::string& path, int failure) {
+  std::string why, todo;
+  switch (failure) {
+    case rt::PermissionDenied:
+      why = "The file or its folder is read-only, or belongs to another user.";
+      todo = "Give your account permission to write both.";
+      break;
+    case rt::PathNotFound:
+      why = "Its folder does not exist.";
+      todo = "Create the folder, or start Kelvane again, which creates it.";
+      break;
+    case rt::DiskFull:
+      why = "The disk is full.";
+      todo = "Free some space on that disk.";
+      break;
+    case rt::DeviceIOError:
+      why = "The disk reported an error.";
+      todo = "Check the disk.";
+      break;
+    default:
+      why = "Error " + std::to_string(failure) + ": " + runtimeDescription(failure) + ".";
+      break;
+  }
+  std::string text = "Kelvane cannot write its status log\r\n" + path + "\r\n\r\n" + why + "\r\n";
+  if (!todo.empty()) text += todo + " ";
+  return text + "Until then the lines stay in the status view, and Kelvane tries again every " +
+         std::to_string(StatusLog::kRetryInterval.count() / 1000) + " seconds.";
+}
+}  // namespace
+
+void StatusLog::writeFailed(int failure, const std::string& description) {
+  // The status log is a diagnostic file: its failure is logged once per
+  // cause in a row, explained once per cause and run, and never stops the
+  // program.
+  if (failure != failing_)
+    message("Status log " + filePath_ + ": Error " + std::to_string(failure) + " " + description);
+  failing_ = failure;
+  if (errors_ && explained_.insert(failure).second)
+    errors_->host().msgBox(writeProblem(filePath_, failure), mb::OkOnly, kProblemTitle);
+}
+
 void StatusLog::writeFile() {
   fileDirty_ = false;
   lastWrite_ = now_();
   written_ = true;
   if (filePath_.empty()) return;
-  const auto write = [&] {
-    std::FILE* f = std::fopen(filePath_.c_str(), "wb");
-    if (!f) throw fileError(errno);
-    // Line by line, newest first: no copy of the whole log each second.
-    bool ok = true;
-    for (auto it = lines_.rbegin(); ok && it != lines_.rend(); ++it)
-      ok = std::fwrite(it->data(), 1, it->size(), f) == it->size();
-    ok = ok && std::fwrite("\r\n", 1, 2, f) == 2;
-    const int err = errno;
-    if (std::fclose(f) != 0 || !ok) throw fileError(ok ? errno : err);
-  };
-  if (errors_) {
-    Trap trap(*errors_, "Module1", "StringtoFile");
-    trap(write);
-  } else {
-    try {
-      write();
-    } catch (const RuntimeError&) {
-      // Nobody to tell; the lines stay for the next write.
+  try {
+    // An earlier run's lines stay, as the first older file.
+    if (rotateEarlierRun_) {
+      if (std::FILE* earlier = std::fopen(filePath_.c_str(), "rb")) {
+        std::fclose(earlier);
+        rotate();
+      }
+      rotateEarlierRun_ = false;
     }
+    while (!boundaries_.empty()) {
+      writeLines(fileFirst_, boundaries_.front());
+      rotate();
+      fileFirst_ = boundaries_.front();
+      boundaries_.pop_front();
+    }
+    writeLines(fileFirst_, firstSeq_ + lines_.size());
+    trim();
+    if (failing_ != 0) {
+      failing_ = 0;
+      message("Status log " + filePath_ + " written again");
+      writeLines(fileFirst_, firstSeq_ + lines_.size());
+    }
+    fileDirty_ = false;
+  } catch (const RuntimeError& e) {
+    fileDirty_ = true;  // tried again after kRetryInterval
+    writeFailed(e.number(), e.description());
   }
-  // Lines recorded meanwhile are the report of a failing write. They are
-  // shown now and written with the next line logged: writing them again at
-  // once would fail, report and log again, and every idle pass would bring
-  // up the error dialog anew.
-  fileDirty_ = false;
 }
 
 void StatusLog::bringUpToDate(bool file) {
@@ -157,7 +251,8 @@ std::chrono::milliseconds StatusLog::idle() {
   milliseconds wait(0);
   if (fileDirty_ && written_) {
     const auto since = std::chrono::duration_cast<milliseconds>(now_() - lastWrite_);
-    if (since < kFileInterval) wait = kFileInterval - since;
+    const milliseconds pace = failing_ != 0 ? kRetryInterval : kFileInterval;
+    if (since < pace) wait = pace - since;
   }
   bringUpToDate(wait.count() == 0);
   return wait;

@@ -55,15 +55,26 @@ TEST_F(MonitorTest, WhileMovingNoComparisonIsMade) {
   EXPECT_FALSE(w.TimerCheckPanel->isActive());
 }
 
-TEST_F(MonitorTest, WithoutTheDimmerEachTickOnlyLogs) {
-  FrmMDI& w = restingAt(300, "300");
-  w.link().deviceDetected = false;
-  w.lblStatus->setText("123");
-  log.setShowStatus(true);
+TEST_F(MonitorTest, ALostDimmerShowsAsLostAndIsFoundAgainWithoutAClick) {
+  FrmMDI& w = started();
+  w.setBrightness(300);
+  w.updateBrightness();
+  sim.unplug();
+  w.timerCheckPanel_Timer();  // the read runs out its bound: no reading
+  EXPECT_EQ(w.lblStatus->text(), FrmMDI::kLostCaption);
+  EXPECT_TRUE(w.TimerCheckPanel->isActive() && !red() && !green());
+  sim.replug();
+  clearSent();
+  for (int k = 0; k < 3 && sentValues().empty(); ++k) {
+    w.engine().settle();  // idle between ticks
+    w.timerCheckPanel_Timer();
+  }
+  EXPECT_EQ(sentValues(), std::vector<int>{300});
+  sim.advanceVirtualTime(5'000'000);
+  w.engine().settle();
   w.timerCheckPanel_Timer();
-  EXPECT_EQ(log.logText(), "10:00:00: Updating Panel Value\r\n");
-  EXPECT_TRUE(sentValues().empty() && w.TimerCheckPanel->isActive());
-  EXPECT_EQ(w.lblStatus->text(), "123");
+  EXPECT_EQ(w.lblStatus->text(), "300");
+  EXPECT_TRUE(green() && !w.TimerCheckPanel->isActive());
 }
 
 TEST_F(MonitorTest, ShortAnswersGoToTheTrapAndIgnoreStillShowsZero) {

@@ -84,6 +84,15 @@ TEST_F(StartupTest, CloseSendsZeroOnlyWithTurnOffAndClosesBothHandles) {
     EXPECT_EQ(sim.openHandleCount(), 0);
     window.reset();
   }
+  // The save at close meets a silent dimmer: the turn-off still goes out.
+  FrmMDI& w = started();
+  w.chkTurnOff->setValue(1);
+  w.setBrightness(300);
+  w.updateBrightness();
+  sim.faults().silent = true;
+  clearSent();
+  w.formUnload();
+  EXPECT_EQ(sentValues(), (std::vector<int>{300, 0}));
 }
 
 TEST_F(StartupTest, ADimmerHeldElsewhereOrSilentIsNamedAsSuch) {

@@ -57,7 +57,9 @@ TEST_F(StatusLogTest, OnlyAnOpenViewRecordsNewestFirstAndIdlePassesWriteTheFileO
   log.message("c");
   log.flush();  // before a dialog and at exit: at once
   EXPECT_EQ(fileText(), log.logText() + "\r\n");
-  EXPECT_EQ(folder.names(), std::set<std::string>{"status.log"});
+  // The earlier run's file was moved aside, not overwritten.
+  EXPECT_EQ(folder.names(), (std::set<std::string>{"status.log", "status.log.1"}));
+  EXPECT_EQ(testkit::getBytes(file + ".1"), "a line of an earlier run\r\n");
 }
 
 // The view counts characters, whole ones; memory and file keep the newest
@@ -73,37 +75,51 @@ TEST_F(StatusLogTest, TheViewShowsTheNewest32000CharactersAndTheFileTheNewestMeg
            {"ab\xF0\x9F\x98\x80" "c", 3, 6}, {"\x80\x80x", 2, 2}, {"a\xE2\x82", 2, 2}, {"\xFF\xC3", 5, 2}})
     EXPECT_EQ(utf8PrefixBytes(text, limit), bytes) << text;
 
-  const std::string line(998, 'y');
-  for (std::size_t k = 0; k < 2 * StatusLog::kKeepLimit / 1000; ++k) log.message(line);
-  time = "10:00:03";
-  log.message("newest");
-  log.flush();
+  // 34 MiB of numbered lines, written as idle passes write them: the files
+  // hold the newest 32 of them, newest first, none lost between files.
+  const std::string pad(990, 'y');
+  const int total = 34 * 1040;
+  for (int k = 0; k < total; ++k) {
+    log.message(std::to_string(k) + pad);
+    if (k % 1000 == 0 || k == total - 1) log.flush();
+  }
   EXPECT_TRUE(log.size() <= StatusLog::kKeepLimit && log.size() > StatusLog::kKeepLimit - 1000);
-  EXPECT_TRUE(fileText().starts_with("10:00:03: newest\r\n10:00:01: yyy"));
-  EXPECT_EQ(fileText(), log.logText() + "\r\n");
+  EXPECT_EQ(fileText().substr(0, 1024), log.logText().substr(0, 1024));
+  EXPECT_EQ(folder.names().size(), 1u + StatusLog::kOlderFiles);
+  int expected = total - 1;
+  for (int n = 0; n <= StatusLog::kOlderFiles; ++n) {
+    const std::string text = testkit::getBytes(n ? file + "." + std::to_string(n) : file);
+    EXPECT_LE(text.size(), StatusLog::kSegmentLimit + 2);
+    for (std::size_t at = 0; at + 2 < text.size(); at = text.find('\n', at) + 1)
+      ASSERT_EQ(std::stoi(text.substr(at + 10)), expected--) << n;
+  }
+  EXPECT_GT(expected, 0);  // the oldest went
 }
 
-TEST_F(StatusLogTest, AFailingWriteIsReportedOnceAndTheLinesAreKept) {
+TEST_F(StatusLogTest, AFileThatCannotBeWrittenIsExplainedOnceAndTriedAgainLater) {
   file = folder.path("missing/status.log");
   log.setFilePath(file);
   log.setShowStatus(true);
-  host.msgBox2Answers = {"Ignore", "Ignore"};
   log.message("a");
   log.flush();
-  EXPECT_EQ(host.shown[0].title, "Error 76 in StringtoFile");
-  // The report itself is logged and shown; below it nothing is lost.
-  EXPECT_TRUE(views.back().starts_with("10:00:01: Error 76 has been encountered in StringtoFile"));
-  EXPECT_TRUE(log.logText().ends_with("10:00:01: a\r\n"));
-
-  log.flush();  // idle passes do not bring the dialog back; the next line tries again
-  EXPECT_EQ(host.count("msgBox2"), 1);
+  ASSERT_EQ(host.count("msgBox"), 1);
+  EXPECT_EQ(host.shown[0].title, "Status Log");
+  EXPECT_NE(host.shown[0].text.find("Its folder does not exist."), std::string::npos);
+  // The failure is logged and shown; below it nothing is lost.
+  EXPECT_TRUE(views.back().starts_with("10:00:01: Status log " + file + ": Error 76"));
+  EXPECT_TRUE(views.back().ends_with("10:00:01: a\r\n"));
+  // No dialog again; idle passes try every 10 s.
   log.message("b");
+  EXPECT_EQ(log.idle(), 10s);
+  now += 10s;
   log.flush();
-  EXPECT_EQ(host.count("msgBox2"), 2);
-  std::filesystem::create_directory(folder.path("missing"));  // once it can, everything reaches the file
-  log.message("c");
-  log.flush();
+  std::filesystem::create_directory(folder.path("missing"));
+  EXPECT_EQ(log.idle(), 10s);
+  now += 10s;
+  EXPECT_EQ(log.idle(), 0ms);
+  EXPECT_EQ(host.shown.size(), 1u);
   EXPECT_EQ(fileText(), log.logText() + "\r\n");
+  EXPECT_TRUE(fileText().starts_with("10:00:01: Status log " + file + " written again"));
 }
 
 TEST_F(StatusLogTest, AFailureWhileRecordingGoesToTheMessageTrap) {
