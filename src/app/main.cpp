@@ -30,7 +30,19 @@
 #include "support/unattended_host.h"
 #include "app/platform_backend.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 int main(int argc, char* argv[]) {
+#ifdef _WIN32
+  // A window program gets no console of its own: started from one, it
+  // writes its messages there and hears its Ctrl+C (headless, the server).
+  if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+    if (!GetStdHandle(STD_ERROR_HANDLE)) (void)std::freopen("CONOUT$", "w", stderr);
+    if (!GetStdHandle(STD_OUTPUT_HANDLE)) (void)std::freopen("CONOUT$", "w", stdout);
+  }
+#endif
   // Without a window no display is needed.
   const bool headless = kelvane::headlessRequested(argc, argv);
   const std::unique_ptr<QCoreApplication> app = headless

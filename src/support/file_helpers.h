@@ -31,7 +31,8 @@ bool pathExists(const std::string& path);
 
 // The folder of a shell folder identifier, ending in a separator unless it is
 // a root of 3 characters or fewer; empty when unknown. On Linux CSIDL_APPDATA
-// is the XDG configuration folder ($XDG_CONFIG_HOME, else ~/.config).
+// is the XDG configuration folder ($XDG_CONFIG_HOME, else ~/.config); on
+// Windows it is %APPDATA% when that is set to an absolute path.
 std::string getSpecialFolder(int folderId);
 
 // The folder this program was started from, with its trailing separator.

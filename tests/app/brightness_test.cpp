@@ -62,7 +62,7 @@ TEST_F(BrightnessTest, LeavingTheBoxChecksTheRange) {
     w.txtBrightness_LostFocus();
   }
   ASSERT_EQ(host.count("msgBox"), 6);
-  const ShownBox& box = host.shown.back();
+  const ShownBox& box = host.lastShown();
   EXPECT_EQ(std::tuple(box.title, box.text, box.buttons),
             std::tuple("Range error", "The Brightness value must be a number in the range of 0 to 1023", mb::OkOnly));
   EXPECT_TRUE(w.brightness() == 100 && sentValues().empty());
