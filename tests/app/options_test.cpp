@@ -19,6 +19,7 @@ void release(QWidget* target, int key, Qt::KeyboardModifiers modifiers) {
 TEST_F(OptionsTest, AltDTogglesTheStatusViewOnlyWithAltAlone) {
   FrmMDI& w = started();
   w.show();
+  QApplication::setActiveWindow(&w);
   w.txtBrightness->setFocus();
   QApplication::processEvents();
   QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &w;
