@@ -81,6 +81,7 @@ TEST_F(BrightnessTest, LeavingTheBoxChecksTheRange) {
 // automation tool delivers them.
 void tap(QWidget* target) {
   QWidget* top = target->window();
+  ASSERT_NE(top->windowHandle(), nullptr) << "the window has no native window to tap";
   const QPointF centre(target->rect().center());
   for (const bool press : {true, false}) {
     QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
