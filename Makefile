@@ -42,3 +42,9 @@ package: build
 
 clean:
 	rm -rf build
+
+# The Windows installer (build/windows-app/Kelvane-VERSION-setup.exe); the
+# first run builds Qt for Windows into /var/cache/kelvane.
+.PHONY: package-windows
+package-windows: deps
+	bash scripts/package-windows

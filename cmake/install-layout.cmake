@@ -7,28 +7,6 @@ include(GNUInstallDirs)
 set(KELVANE_APP_ID com.lumetra.Kelvane)
 set(KELVANE_DATA_SUBDIR ${CMAKE_INSTALL_DATADIR}/kelvane)
 
-# Compiled help, from the HTML sources in help/, beside the program in the
-# build tree (help/Kelvane.chm, where the program looks first).
-find_program(KELVANE_CHMCMD NAMES chmcmd-3.2.2 chmcmd)
-if(NOT KELVANE_CHMCMD)
-  message(FATAL_ERROR "chmcmd (Debian package fp-utils-3.2.2) is needed to compile the help; run scripts/install-deps")
-endif()
-file(GLOB KELVANE_HELP_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/help/*)
-set(KELVANE_CHM ${PROJECT_BINARY_DIR}/help/Kelvane.chm)
-set(help_work ${PROJECT_BINARY_DIR}/help-build)
-# chmcmd leaves scratch files beside the project and exits 0 on errors: it
-# works on a fresh copy, and a missing result fails the copy.
-add_custom_command(OUTPUT ${KELVANE_CHM}
-  COMMAND ${CMAKE_COMMAND} -E rm -rf ${help_work}
-  COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/help ${help_work}
-  COMMAND ${CMAKE_COMMAND} -E chdir ${help_work} ${KELVANE_CHMCMD} --verbosity 0 Kelvane.hhp
-  COMMAND ${CMAKE_COMMAND} -E copy ${help_work}/Kelvane.chm ${KELVANE_CHM}
-  DEPENDS ${KELVANE_HELP_SOURCES}
-  COMMENT "Compiling help/Kelvane.chm"
-  VERBATIM)
-add_custom_target(kelvane_help ALL DEPENDS ${KELVANE_CHM})
-add_dependencies(kelvane kelvane_help)
-
 find_program(KELVANE_RSVG_CONVERT rsvg-convert)
 if(NOT KELVANE_RSVG_CONVERT)
   message(FATAL_ERROR "rsvg-convert (Debian package librsvg2-bin) is needed for the icons; run scripts/install-deps")

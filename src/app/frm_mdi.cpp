@@ -231,6 +231,13 @@ bool FrmMDI::eventFilter(QObject* watched, QEvent* event) {
       txtBrightness_LostFocus();
     }
   }
+  if (event->type() == QEvent::KeyPress && watched == txtBrightness) {
+    // Alt+D belongs to the window (the status view, on its release): the
+    // box must not also take the "d", which would change the brightness.
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const auto mods = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (key->key() == Qt::Key_D && mods == Qt::AltModifier) return true;
+  }
   if (event->type() == QEvent::KeyRelease) {
     auto* widget = qobject_cast<QWidget*>(watched);
     auto* key = static_cast<QKeyEvent*>(event);

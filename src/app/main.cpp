@@ -37,6 +37,10 @@
 #include "support/unattended_host.h"
 #include "app/platform_backend.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 // The night view as the settings file keeps it, read before any window is
 // drawn. A file that cannot be read gives the day view; the window's own
@@ -53,6 +57,14 @@ bool savedNightView() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef _WIN32
+  // A window program gets no console of its own: started from one, it
+  // writes its messages there and hears its Ctrl+C (headless, the server).
+  if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+    if (!GetStdHandle(STD_ERROR_HANDLE)) (void)std::freopen("CONOUT$", "w", stderr);
+    if (!GetStdHandle(STD_OUTPUT_HANDLE)) (void)std::freopen("CONOUT$", "w", stdout);
+  }
+#endif
   // Without a window no display is needed.
   const bool headless = kelvane::headlessRequested(argc, argv);
   const std::unique_ptr<QCoreApplication> app = headless

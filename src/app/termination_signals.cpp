@@ -30,11 +30,18 @@ void onSignal(int number) {
   errno = saved;
 }
 #else
+// Set once the program has ended as asked (the handler's owner is gone).
+HANDLE ended = nullptr;
+
+// Runs on a thread of its own. After a closed console, a logoff or a
+// shutdown, Windows ends the process as soon as this returns: it waits
+// (within the 5 s Windows allows) for the settings and the turn-off.
 BOOL WINAPI onConsoleEvent(DWORD type) {
   if (!instance) return FALSE;
   const int number = type == CTRL_C_EVENT ? 2 : 15;
   QMetaObject::invokeMethod(instance, [number] { emit instance->requested(number); },
                             Qt::QueuedConnection);
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && ended) WaitForSingleObject(ended, 4500);
   return TRUE;
 }
 #endif
@@ -56,6 +63,8 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
   action.sa_flags = SA_RESTART;
   for (int number : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(number, &action, nullptr);
 #else
+  if (!ended) ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ResetEvent(ended);
   SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 #endif
 }
@@ -71,6 +80,7 @@ TerminationSignals::~TerminationSignals() {
     end = -1;
   }
 #else
+  if (ended) SetEvent(ended);
   SetConsoleCtrlHandler(onConsoleEvent, FALSE);
 #endif
   instance = nullptr;

@@ -90,6 +90,11 @@ bool pathExists(const std::string& path) {
 std::string getSpecialFolder(int folderId) {
   std::string result;
 #ifdef _WIN32
+  // %APPDATA% names the same folder in a user's session; set for one
+  // process, it moves that process's settings elsewhere (tests, a copy
+  // run from a stick).
+  const char* env = folderId == CSIDL_APPDATA ? std::getenv("APPDATA") : nullptr;
+  if (env && *env && fs::path(env).is_absolute()) return withSeparator(env);
   LPITEMIDLIST list = nullptr;
   if (SHGetSpecialFolderLocation(nullptr, folderId, &list) != 0) return {};
   std::string buffer(260, ' ');

@@ -32,7 +32,8 @@ bool pathExists(const std::string& path);
 // The folder of a shell folder identifier, ending in a separator unless it is
 // a root of 3 characters or fewer; empty when unknown. On Linux CSIDL_APPDATA
 // is the XDG configuration folder ($XDG_CONFIG_HOME, else ~/.config, the home
-// being $HOME or else the account's home in the password database).
+// being $HOME or else the account's home in the password database); on
+// Windows it is %APPDATA% when that is set to an absolute path.
 std::string getSpecialFolder(int folderId);
 
 // The folder of Kelvane's settings and status log, with its trailing

@@ -1,6 +1,7 @@
 #include "support/help_viewer_qt.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QString>
 
@@ -15,25 +16,32 @@ namespace kelvane {
 
 bool openHelpViewer(const std::string& chmPath, int topic, std::string& error) {
   error.clear();
+#ifdef _WIN32
+  const QString path = QString::fromLocal8Bit(chmPath.c_str());  // the program's paths are ANSI there
+#else
   const QString path = QString::fromStdString(chmPath);
+#endif
   if (!QFileInfo(path).isFile()) {
     error = "The help file was not found: " + chmPath;
     return false;
   }
 #ifdef _WIN32
-  using HtmlHelpFn = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
+  // HTML Help is looked up when first asked for, as Windows programs do: a
+  // missing hhctrl.ocx then costs only the help, not the start.
+  using HtmlHelpFn = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
   constexpr UINT kHelpContext = 15;  // HH_HELP_CONTEXT
   constexpr UINT kDisplayTopic = 0;  // HH_DISPLAY_TOPIC
-  if (HMODULE hh = LoadLibraryA("hhctrl.ocx")) {
-    if (auto htmlHelp = reinterpret_cast<HtmlHelpFn>(reinterpret_cast<void*>(GetProcAddress(hh, "HtmlHelpA")))) {
+  const std::wstring file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toStdWString();
+  if (HMODULE hh = LoadLibraryW(L"hhctrl.ocx")) {
+    if (auto htmlHelp = reinterpret_cast<HtmlHelpFn>(reinterpret_cast<void*>(GetProcAddress(hh, "HtmlHelpW")))) {
       // A topic the file does not map still opens the file at its start.
-      if (htmlHelp(nullptr, chmPath.c_str(), kHelpContext, static_cast<DWORD_PTR>(topic)) ||
-          htmlHelp(nullptr, chmPath.c_str(), kDisplayTopic, 0))
+      if (htmlHelp(nullptr, file.c_str(), kHelpContext, static_cast<DWORD_PTR>(topic)) ||
+          htmlHelp(nullptr, file.c_str(), kDisplayTopic, 0))
         return true;  // the viewer keeps hhctrl.ocx loaded while it is open
     }
   }
   const auto result = reinterpret_cast<INT_PTR>(
-      ShellExecuteA(nullptr, "open", chmPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+      ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   if (result > 32) return true;
   error = "The help viewer could not be started for the help file: " + chmPath;
   return false;

@@ -62,7 +62,7 @@ TEST_F(BrightnessTest, LeavingTheBoxChecksTheRange) {
     w.txtBrightness_LostFocus();
   }
   ASSERT_EQ(host.count("msgBox"), 6);
-  const ShownBox& box = host.shown.back();
+  const ShownBox& box = host.lastShown();
   EXPECT_EQ(std::tuple(box.title, box.text, box.buttons),
             std::tuple("Range error", "The Brightness value must be a number in the range of 0 to 1023", mb::OkOnly));
   EXPECT_TRUE(w.brightness() == 100 && sentValues().empty());
@@ -81,6 +81,7 @@ TEST_F(BrightnessTest, LeavingTheBoxChecksTheRange) {
 // automation tool delivers them.
 void tap(QWidget* target) {
   QWidget* top = target->window();
+  ASSERT_NE(top->windowHandle(), nullptr) << "the window has no native window to tap";
   const QPointF centre(target->rect().center());
   for (const bool press : {true, false}) {
     QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(

@@ -41,6 +41,7 @@ class MainWindowTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(configHome.isValid() && programDir.isValid());
     qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
+    qputenv("APPDATA", QDir::toNativeSeparators(configHome.path()).toLocal8Bit());
     sim.useVirtualTime();
     log.setClock([] { return std::string("10:00:00"); });
     log.setErrorHandler(&errors);

@@ -118,7 +118,7 @@ TEST_F(PresetsTest, TheAddPromptInsertsInOrderAndSelectsTheName) {
   EXPECT_EQ(entries(1), QStringList({"Alpha", "beta", "Gamma", "** Add Telescope **"}));
   EXPECT_EQ(w.cmbPreset[1]->selectedText(), "beta");
   EXPECT_EQ(host.count("inputBox"), 1);  // the insertion itself opened no second prompt
-  EXPECT_EQ(host.shown.back().text, "Add Item to List");
+  EXPECT_EQ(host.lastShown().text, "Add Item to List");
   EXPECT_EQ(ini("PresetList1"), "Alpha\tbeta\tGamma");
   EXPECT_EQ(ini("PresetIndex1"), "1");
 
@@ -155,8 +155,8 @@ TEST_F(PresetsTest, NamesTheFileCannotCarryAreRefused) {
     choose(4, "** Add Filter **");
     EXPECT_EQ(entries(4), QStringList({"Default", "** Add Filter **"})) << bad;
     EXPECT_EQ(w.cmbPreset[4]->selectedText(), "Default");
-    EXPECT_EQ(host.shown.back().kind, "msgBox");
-    EXPECT_EQ(host.shown.back().title, "Add Item to List");
+    EXPECT_EQ(host.lastShown().kind, "msgBox");
+    EXPECT_EQ(host.lastShown().title, "Add Item to List");
   }
   host.inputAnswers = {"  Ha  "};
   choose(4, "** Add Filter **");
@@ -171,8 +171,8 @@ TEST_F(PresetsTest, SavePresetStoresBothKeysOnlyOnYes) {
   const std::string before = iniBytes();
   w.cmdSavePreset->click();
   EXPECT_EQ(iniBytes(), before);
-  EXPECT_EQ(host.shown.back().title, "Confirm Preset");
-  EXPECT_EQ(host.shown.back().text,
+  EXPECT_EQ(host.lastShown().title, "Confirm Preset");
+  EXPECT_EQ(host.lastShown().text,
             "Confirm setting\r\n\r\nDefault\r\nDefault\r\nDefault\r\nDefault\r\n\r\nto value 250");
 
   host.msgBoxAnswers = {mb::Yes};
@@ -199,7 +199,7 @@ TEST_F(PresetsTest, ASettingsFileThatCannotBeUsedCostsOneMessagePerCause) {
   }
   host.msgBoxAnswers = {mb::Yes};
   w.cmdSavePreset->click();
-  EXPECT_EQ(host.shown.back().text.rfind("The preset was not saved.\r\n\r\nKelvane cannot use its settings", 0), 0u);
+  EXPECT_EQ(host.lastShown().text.rfind("The preset was not saved.\r\n\r\nKelvane cannot use its settings", 0), 0u);
 }
 
 TEST_F(PresetsTest, DeleteAsksRemovesAndSelectsTheFirstName) {
@@ -208,8 +208,8 @@ TEST_F(PresetsTest, DeleteAsksRemovesAndSelectsTheFirstName) {
   host.msgBoxAnswers = {mb::No};
   const int writes = w.settingsWrites();
   w.cmdDeletePreset[3]->click();
-  EXPECT_EQ(host.shown.back().text, "Are you sure you want to delete B?");
-  EXPECT_EQ(host.shown.back().buttons, mb::YesNo);
+  EXPECT_EQ(host.lastShown().text, "Are you sure you want to delete B?");
+  EXPECT_EQ(host.lastShown().buttons, mb::YesNo);
   EXPECT_EQ(entries(3).size(), 3);
   EXPECT_EQ(w.settingsWrites() - writes, 1);  // saved whatever the answer
 
@@ -221,8 +221,8 @@ TEST_F(PresetsTest, DeleteAsksRemovesAndSelectsTheFirstName) {
   EXPECT_EQ(ini("PresetIndex3"), "0");
 
   w.cmdDeletePreset[3]->click();
-  EXPECT_EQ(host.shown.back().text, "You must have at least one entry in the list");
-  EXPECT_EQ(host.shown.back().title, "Must have 1 entry");
+  EXPECT_EQ(host.lastShown().text, "You must have at least one entry in the list");
+  EXPECT_EQ(host.lastShown().title, "Must have 1 entry");
   EXPECT_EQ(entries(3).size(), 2);
 }
 

@@ -48,8 +48,8 @@ TEST_F(StartupTest, ProductIdFileDecidesWhichDeviceIsTheDimmerAndNoDimmerEndsBef
     EXPECT_EQ(host.endProgramCalls, c.found ? 0 : 1);
     if (!c.found) {
       ASSERT_EQ(host.count("msgBox"), 1);
-      EXPECT_EQ(host.shown.back().text, kNotFound);
-      EXPECT_EQ(host.shown.back().buttons, mb::OkOnly);
+      EXPECT_EQ(host.lastShown().text, kNotFound);
+      EXPECT_EQ(host.lastShown().buttons, mb::OkOnly);
       // Nothing written or sent, and closing afterwards does nothing more.
       EXPECT_FALSE(QFile::exists(QString::fromStdString(iniPath())));
       EXPECT_TRUE(sim.received().empty());
@@ -98,7 +98,7 @@ TEST_F(StartupTest, CloseSendsZeroOnlyWithTurnOffAndClosesBothHandles) {
 TEST_F(StartupTest, ADimmerHeldElsewhereOrSilentIsNamedAsSuch) {
   sim.faults().heldElsewhere = true;
   EXPECT_FALSE(create().formLoad());
-  EXPECT_NE(host.shown.back().text.find("in use by another program"), std::string::npos);
+  EXPECT_NE(host.lastShown().text.find("in use by another program"), std::string::npos);
   EXPECT_EQ(sim.reportsReceived(), 0);
   window.reset();
   // A silent dimmer costs one read bound, is named, and the window appears.
@@ -107,7 +107,7 @@ TEST_F(StartupTest, ADimmerHeldElsewhereOrSilentIsNamedAsSuch) {
   const auto before = sim.now();
   EXPECT_TRUE(create().formLoad());
   EXPECT_LT(sim.now() - before, 2 * 50'000u);
-  EXPECT_NE(host.shown.back().text.find("found but does not answer"), std::string::npos);
+  EXPECT_NE(host.lastShown().text.find("found but does not answer"), std::string::npos);
 }
 
 TEST_F(StartupTest, ADimmerClosedToThisUserIsNamedBeforeTheNotice) {
@@ -130,7 +130,7 @@ TEST_F(StartupTest, AFileWhereTheSettingsFolderBelongsIsExplainedOnceAndTheWindo
   EXPECT_TRUE(w.formLoad());
   w.cmdBright1->click();
   ASSERT_EQ(host.shown.size(), 1u);
-  EXPECT_EQ(host.shown[0].title, "Settings File");
+  EXPECT_EQ(host.lastShown().title, "Settings File");
   EXPECT_NE(host.shown[0].text.find("stands where one of its folders should be"), std::string::npos);
 }
 

@@ -324,7 +324,7 @@ TEST_F(LinkTest, AReadIsCancelledWhenATrapAnswerLeavesReadReportEarly) {
   link.commandBytes[0] = cmd::ReadPanelValue;
   link.writeReport();
   EXPECT_TRUE(link.readReport().empty());
-  EXPECT_EQ(host.shown.back().title, "Error 57 in ReadReport");
+  EXPECT_EQ(host.lastShown().title, "Error 57 in ReadReport");
   EXPECT_FALSE(spy.readPending);
   // The dimmer's answer arrives after all: it must find no read to fill.
   EXPECT_EQ(sim.waitForSingleObject(link.readEvent, 2000), kWaitTimeout);

@@ -19,6 +19,8 @@ TEST(HelpWindow, BuiltHelpMapsTheMainWindowTopicAndEveryLinkResolves) {
   ChmArchive chm;
   ASSERT_TRUE(chm.open(KELVANE_BUILT_CHM));
   EXPECT_EQ(chm.topicPath(2100), "/main.htm");
+  // The map itself names the page inside the file: HTML Help takes it as it is.
+  EXPECT_EQ(chmContextTopic(*chm.read("/#IVB"), *chm.read("/#STRINGS"), 2100), "main.htm");
   EXPECT_EQ(chm.topicPath(0), "/index.htm");
   EXPECT_EQ(chm.topicPath(9999), "/index.htm");
 

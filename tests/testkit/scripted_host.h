@@ -31,6 +31,8 @@ class ScriptedHost : public Host {
   std::function<void(const ShownBox&)> onShow;
 
   std::vector<ShownBox> shown;
+  // The last box shown; an empty one when none was, so a test fails rather than crashes.
+  ShownBox lastShown() const { return shown.empty() ? ShownBox{} : shown.back(); }
   std::string clipboard;
   std::vector<std::pair<std::string, int>> helpRequests;
   int doEventsCalls = 0;
