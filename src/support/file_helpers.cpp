@@ -365,7 +365,12 @@ void writeFileAtomic(const std::string& path, const std::string& content) {
 }
 
 WriteLock::WriteLock(const std::string& path, int waitMs) {
-  const std::string lockPath = inFolder(placeOf(path), "." + placeOf(path).name + ".lock");
+  const Place place = placeOf(path);
+  // Appended, not "." + name: GCC 12 reports a false overlap (-Wrestrict) there.
+  std::string lockName = ".";
+  lockName += place.name;
+  lockName += ".lock";
+  const std::string lockPath = inFolder(place, lockName);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   int wait = 1;
 #ifdef _WIN32
