@@ -6,7 +6,8 @@
 set -u
 exe="$1" total="${2:-600}" step="${3:-30}"
 work=$(mktemp -d)
-trap 'kill $app $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+# The program writes its settings while it ends: wait for it before the clean-up.
+trap 'kill $app $xvfb 2>/dev/null; wait $app 2>/dev/null; rm -rf "$work"' EXIT
 Xvfb -displayfd 3 -screen 0 1280x1024x24 3>"$work/display" >/dev/null 2>&1 & xvfb=$!
 sleep 1
 export DISPLAY=":$(cat "$work/display")" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
@@ -23,5 +24,5 @@ for ((t = 0; t <= total; t += step)); do
   rss=$(awk '/VmRSS/ {print $2}' /proc/$app/status)
   cpu=$(awk '{printf "%.1f", ($14 + $15) / 100}' /proc/$app/stat)
   echo "$t $rss $cpu $(stat -c %s "$log" 2>/dev/null || echo 0)"
-  [ $t -lt $total ] && sleep "$step"
+  if [ $t -lt $total ]; then sleep "$step"; fi
 done

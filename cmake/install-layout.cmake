@@ -5,6 +5,7 @@
 include(GNUInstallDirs)
 
 set(KELVANE_APP_ID com.lumetra.Kelvane)
+set(KELVANE_MAINTAINER "Kelvane developers <kelvane@lumetra.invalid>")
 set(KELVANE_DATA_SUBDIR ${CMAKE_INSTALL_DATADIR}/kelvane)
 
 find_program(KELVANE_RSVG_CONVERT rsvg-convert)
@@ -32,8 +33,19 @@ install(FILES data/${KELVANE_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR
 install(FILES ${PROJECT_BINARY_DIR}/data/${KELVANE_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES data/70-kelvane.rules DESTINATION lib/udev/rules.d)
-install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvane)
-# Debian looks for the licence under this name.
+# The licence once, under the name Debian looks for; the changelog compressed
+# as Debian keeps it.
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvane)
 install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvane RENAME copyright)
+configure_file(data/deb/changelog.in ${PROJECT_BINARY_DIR}/data/changelog @ONLY)
+set(KELVANE_CHANGELOG ${PROJECT_BINARY_DIR}/data/changelog.gz)
+add_custom_command(OUTPUT ${KELVANE_CHANGELOG}
+  COMMAND gzip -9nc ${PROJECT_BINARY_DIR}/data/changelog > ${KELVANE_CHANGELOG}
+  DEPENDS ${PROJECT_BINARY_DIR}/data/changelog)
+add_custom_target(kelvane_changelog ALL DEPENDS ${KELVANE_CHANGELOG})
+install(FILES ${KELVANE_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvane)
+
+include(cmake/man-page.cmake)
+kelvane_man_page(kelvane "flat-field light panel dimmer control")
 
 include(cmake/package.cmake)

@@ -2,7 +2,7 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kelvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Kelvane developers <kelvane@lumetra.invalid>")
+set(CPACK_PACKAGE_CONTACT "${KELVANE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "flat-field light panel dimmer control")
 # The long description; CPack puts the summary above it as the synopsis.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

@@ -1,7 +1,7 @@
 ; The Windows installer: Kelvane in one folder under Program Files, a
 ; Start-menu shortcut, and an uninstaller that removes both and keeps the
 ; user's settings (%APPDATA%\Kelvane). "/S" installs and uninstalls silently.
-;   makensis -DVERSION=1.0.0.3 -DSOURCE=<installed folder> -DOUTFILE=<setup.exe> kelvane.nsi
+;   makensis -DVERSION=1.0.3 -DFILEVERSION=1.0.0.3 -DSOURCE=<installed folder> -DOUTFILE=<setup.exe> kelvane.nsi
 Unicode true
 ; A 64-bit installer: the program is 64-bit, and a 32-bit one would install
 ; into the 32-bit Program Files (and does nothing under a 64-bit-only wine).
@@ -15,10 +15,10 @@ OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\Kelvane"
 InstallDirRegKey HKLM "Software\Lumetra\Kelvane" "InstallDir"
 RequestExecutionLevel admin
-VIProductVersion "${VERSION}"
+VIProductVersion "${FILEVERSION}"
 VIAddVersionKey "ProductName" "Kelvane"
 VIAddVersionKey "FileDescription" "Kelvane installer"
-VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "FileVersion" "${FILEVERSION}"
 VIAddVersionKey "LegalCopyright" "Lumetra"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Kelvane"

@@ -18,10 +18,7 @@ constexpr const char* kText = "text/plain; charset=utf-8";
 constexpr const char* kHtml = "text/html; charset=utf-8";
 constexpr const char* kDevicePrefix = "/api/v1/covercalibrator/0/";
 
-#define KELVANE_STR2(x) #x
-#define KELVANE_STR(x) KELVANE_STR2(x)
-constexpr const char* kVersion = KELVANE_STR(KELVANE_VERSION_MAJOR) "." KELVANE_STR(
-    KELVANE_VERSION_MINOR) "." KELVANE_STR(KELVANE_VERSION_PATCH) "." KELVANE_STR(KELVANE_VERSION_REVISION);
+constexpr const char* kVersion = KELVANE_VERSION;
 
 AlpacaReply plain(int status, std::string reason) { return {status, kText, std::move(reason) + "\n"}; }
 
@@ -367,7 +364,7 @@ AlpacaReply AlpacaService::device(std::string_view method, std::string_view memb
   if (member == "description") return value(jsonString("Lumetra flat-field light panel (dimmable, no cover)"));
   if (member == "driverinfo")
     return value(jsonString(std::string("Kelvane flat-field panel dimmer, version ") + kVersion));
-  if (member == "driverversion")
+  if (member == "driverversion")  // ASCOM asks for "n.n" here
     return value(jsonString(std::to_string(KELVANE_VERSION_MAJOR) + "." + std::to_string(KELVANE_VERSION_MINOR)));
   if (member == "interfaceversion") return value("2");
   if (member == "name") return value(jsonString("Kelvane"));

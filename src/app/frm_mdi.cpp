@@ -182,6 +182,8 @@ void FrmMDI::buildControls() {
   connect(txtBrightness, &QLineEdit::textChanged, this, [this] { txtBrightness_Change(); });
   connect(cmdSavePreset, &QPushButton::clicked, this, [this] { cmdSavePreset_Click(); });
   connect(cmdHelp, &QPushButton::clicked, this, [this] { cmdHelp_Click(); });
+  // F1, the key every desktop user tries first, opens the help where the Help button does.
+  connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this, [this] { cmdHelp_Click(); });
   chkKeeponTop->onClick = [this] { chkKeeponTop_Click(); };
   chkTurnOff->onClick = [this] { chkTurnOff_Click(); };
 

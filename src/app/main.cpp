@@ -18,6 +18,7 @@
 #include <QShortcut>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "app/alpaca_start.h"
 #include "app/frm_mdi.h"
@@ -54,6 +55,17 @@ bool savedNightView() {
     return false;
   }
 }
+
+// --help and --version answer on standard output, without a display.
+bool onlyAnswers(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "--") break;
+    if (a == "-h" || a == "--help" || a == "-?" || a == "--help-all" || a == "-v" || a == "--version") return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -67,18 +79,29 @@ int main(int argc, char* argv[]) {
 #endif
   // Without a window no display is needed.
   const bool headless = kelvane::headlessRequested(argc, argv);
-  const std::unique_ptr<QCoreApplication> app = headless
+  const bool windowless = headless || onlyAnswers(argc, argv);
+  const std::unique_ptr<QCoreApplication> app = windowless
       ? std::make_unique<QCoreApplication>(argc, argv) : std::make_unique<QApplication>(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Kelvane"));
-  if (!headless) {
+  QCoreApplication::setApplicationVersion(QStringLiteral(KELVANE_VERSION));
+  if (!windowless) {
     // Ties the window to its desktop entry (Wayland app id) and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.lumetra.Kelvane"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.lumetra.Kelvane")));
   }
 
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("Lumetra Kelvane flat-field panel dimmer"));
+  // This text is also the manual page (help2man): the description ends with
+  // what the window's keys and files are.
+  parser.setApplicationDescription(QStringLiteral(
+      "Lumetra Kelvane: sets the brightness of a Lumetra flat-field light panel's USB dimmer\n"
+      "(0 to 1023) and keeps presets per telescope, camera, binning and filter.\n"
+      "Without options it looks for the dimmer on this computer's HID interfaces.\n"
+      "In the window, F1 opens the help, Alt+D the status view, and with --simulator\n"
+      "Ctrl+Shift+U unplugs or re-plugs the simulated dimmer. Settings are kept in\n"
+      "$XDG_CONFIG_HOME/Kelvane/Kelvane.ini (else ~/.config/Kelvane/Kelvane.ini)."));
   parser.addHelpOption();
+  parser.addVersionOption();
   const QCommandLineOption simulator(QStringLiteral("simulator"),
                                      QStringLiteral("Use the built-in simulated dimmer."));
   const QCommandLineOption simTrace(QStringLiteral("sim-trace"),

@@ -84,6 +84,8 @@ KelvaneDriver::KelvaneDriver()
 
 bool KelvaneDriver::initProperties() {
   INDI::DefaultDevice::initProperties();
+  // INDI writes major.minor; the driver reports the program's whole version.
+  if (auto* version = getText("DRIVER_INFO").findWidgetByName("DRIVER_VERSION")) version->setText(KELVANE_VERSION);
   setDriverInterface(AUX_INTERFACE | LIGHTBOX_INTERFACE);
   initLightBoxProperties(getDeviceName(), MAIN_CONTROL_TAB);
   // Before any filter preset is made: they take their range from here.

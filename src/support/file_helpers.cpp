@@ -573,7 +573,12 @@ static int lockWithin(int fd, int waitMs) {
 #endif
 
 WriteLock::WriteLock(const std::string& path, int waitMs) {
-  const std::string lockPath = inFolder(placeOf(path), "." + placeOf(path).name + ".lock");
+  const Place place = placeOf(path);
+  // Appended, not "." + name: GCC 12 reports a false overlap (-Wrestrict) there.
+  std::string lockName = ".";
+  lockName += place.name;
+  lockName += ".lock";
+  const std::string lockPath = inFolder(place, lockName);
 #ifdef _WIN32
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   int wait = 1;

@@ -120,6 +120,17 @@ TEST_F(BrightnessTest, ATapRightAfterTypingLeavesTheBoxAndThenClicks) {
   }
 }
 
+TEST_F(BrightnessTest, F1OpensTheHelpAtTheMainWindowsTopic) {
+  FrmMDI& w = at(100);
+  w.show();
+  QApplication::setActiveWindow(&w);
+  QApplication::processEvents();
+  for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease})
+    QWindowSystemInterface::handleKeyEvent<QWindowSystemInterface::SynchronousDelivery>(w.windowHandle(), type,
+                                                                                        Qt::Key_F1, Qt::NoModifier);
+  EXPECT_EQ(host.helpRequests, (std::vector<std::pair<std::string, int>>{{host.helpRequests.at(0).first, 2100}}));
+}
+
 TEST_F(BrightnessTest, DigitByDigitSendsEachAcceptedValue) {
   FrmMDI& w = at(100);
   w.txtBrightness->setText("");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <vector>
 
 namespace kelvane {
@@ -59,10 +61,11 @@ TEST(HidDescriptor, RealDescriptorsGiveTheCapsWindowsReports) {
 
 // A collection holding `depth` nested Pushes and as many Pops.
 Bytes pushes(std::size_t depth) {
-  Bytes bytes = {0xA1, 0x01};
-  bytes.insert(bytes.end(), depth, 0xA4);
-  bytes.insert(bytes.end(), depth, 0xB4);
-  bytes.push_back(0xC0);
+  Bytes bytes(2 + 2 * depth + 1, 0xA4);
+  bytes[0] = 0xA1;
+  bytes[1] = 0x01;
+  std::fill(bytes.begin() + 2 + static_cast<std::ptrdiff_t>(depth), bytes.end() - 1, 0xB4);
+  bytes.back() = 0xC0;
   return bytes;
 }
 

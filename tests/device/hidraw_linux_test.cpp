@@ -37,7 +37,9 @@ struct FakeTree : ::testing::Test {
     log.setClock([] { return std::string("t"); });
   }
   int lines(const std::string& text) const {
-    const std::string all = "\n" + log.logText(), line = "\nt: " + text + "\r";
+    std::string all = "\n";  // appended: GCC 12 -O3 warns falsely (-Wrestrict) on "\n" + temporary
+    all += log.logText();
+    const std::string line = "\nt: " + text + "\r";
     int n = 0;
     for (auto at = all.find(line); at != std::string::npos; at = all.find(line, at + 1)) ++n;
     return n;

@@ -52,8 +52,8 @@ TEST(ProtocolTest, AnswersShorterThanTheirFieldsAreFailureNine) {
     SCOPED_TRACE(answer.size());
     std::int32_t v = -1;
     bool m = !moving;
-    EXPECT_EQ(failureOf([&] { v = panelValueOf(answer); }), valueFailure);
-    EXPECT_EQ(failureOf([&] { m = movingOf(answer); }), motionFailure);
+    EXPECT_EQ(failureOf([&, &answer = answer] { v = panelValueOf(answer); }), valueFailure);
+    EXPECT_EQ(failureOf([&, &answer = answer] { m = movingOf(answer); }), motionFailure);
     if (valueFailure == 0) { EXPECT_EQ(v, value); }
     if (motionFailure == 0) { EXPECT_EQ(m, moving); }
   }

@@ -12,7 +12,8 @@ id=com.lumetra.Kelvane
 check_layout() {  # the tree below DESTDIR, the prefix
   for f in bin/kelvane share/kelvane/help/Kelvane.chm share/applications/$id.desktop \
     share/metainfo/$id.metainfo.xml share/icons/hicolor/{scalable/apps/$id.svg,48x48/apps/$id.png,128x128/apps/$id.png} \
-    lib/udev/rules.d/70-kelvane.rules share/doc/kelvane/{README.md,LICENSE,copyright}; do
+    lib/udev/rules.d/70-kelvane.rules share/doc/kelvane/{README.md,copyright,changelog.gz} \
+    share/man/man1/kelvane.1.gz $([ -e "$build/src/indi/indi_kelvane" ] && echo share/man/man1/indi_kelvane.1.gz); do
     [ -s "$1$2/$f" ] || fail "missing $f under $1$2"
   done
   [ -x "$1$2/bin/kelvane" ] || fail "bin/kelvane is not executable"
@@ -50,6 +51,8 @@ deb)
   # Outside a running udev (this build, a container) the postinst does nothing and succeeds.
   sh "$scratch/control/postinst" configure
   ! readelf -S "$scratch/x/usr/bin/kelvane" | grep -q debug_info || fail "the packaged program is not stripped"
+  # Debian's own checks: changelog, manual pages, hardening, licence file.
+  lintian --fail-on error,warning --tag-display-limit 0 "$deb" || fail "lintian"
   ;;
 *) fail "unknown mode $mode" ;;
 esac

@@ -52,7 +52,7 @@ TEST(NumberTextTest, StoringRoundsHalvesToEvenAndOverflowsOutsideTheRange) {
   EXPECT_EQ(textToWholeNumber(" 13.5 "), 14);
   for (const auto& [text, failure] : {std::pair{"abc", rt::TypeMismatch}, {"", rt::TypeMismatch},
                                       {"5x", rt::TypeMismatch}, {"2147483648", rt::Overflow}})
-    EXPECT_EQ(failureOf([&] { textToWholeNumber(text); }), failure) << text;
+    EXPECT_EQ(failureOf([text = text] { textToWholeNumber(text); }), failure) << text;
   EXPECT_EQ(decimalText(-0.0), "0");
   EXPECT_EQ(decimalText(12.5), "12.5");
   EXPECT_EQ(decimalText(valueOfText("0250")), "250");
