@@ -46,21 +46,11 @@ std::string settingsProblem(const std::string& path, int failure) {
             " MiB, far more than Kelvane's settings take, and is not read.";
       todo = "Move it away (Kelvane then starts a new one) or remove what does not belong in it.";
       break;
-    case rt::DiskFull:
-      why = "The disk is full.";
-      todo = "Free some space on that disk.";
-      break;
-    case rt::DeviceIOError:
-      why = "The disk reported an error.";
-      todo = "Check the disk.";
-      break;
     default:
-      why = "Error " + std::to_string(failure) + ": " + runtimeDescription(failure) + ".";
       break;
   }
-  std::string text = "Kelvane cannot use its settings file\r\n" + path + "\r\n\r\n" + why + "\r\n";
-  if (!todo.empty()) text += todo + " ";
-  return text + "Until then Kelvane goes on working, but changes to its settings are not saved.";
+  return fileProblemText("Kelvane cannot use its settings file", path, failure, why, todo,
+                         "Until then Kelvane goes on working, but changes to its settings are not saved.");
 }
 
 void SettingsFile::failed(int failure, const std::string& description, bool explain) {

@@ -324,6 +324,24 @@ bool isRegularFile(const std::string& path) {
 #endif
 }
 
+std::string fileProblemText(const std::string& headline, const std::string& path, int failure,
+                            std::string why, std::string todo, const std::string& meanwhile) {
+  if (why.empty()) {
+    if (failure == rt::DiskFull) {
+      why = "The disk is full.";
+      todo = "Free some space on that disk.";
+    } else if (failure == rt::DeviceIOError) {
+      why = "The disk reported an error.";
+      todo = "Check the disk.";
+    } else {
+      why = "Error " + std::to_string(failure) + ": " + runtimeDescription(failure) + ".";
+    }
+  }
+  std::string text = headline + "\r\n" + path + "\r\n\r\n" + why + "\r\n";
+  if (!todo.empty()) text += todo + " ";
+  return text + meanwhile;
+}
+
 std::string notRegularFileText(const std::string& path, const std::string& use) {
   return path + "\r\nis not a regular file (a folder, a device, a pipe or a socket, or a link to one): Kelvane does "
          "not use it for " + use + ".  Move it away; Kelvane then makes the file itself.";

@@ -53,6 +53,13 @@ bool isRegularFile(const std::string& path);
 // "<path> is not a regular file ...: Kelvane does not use it for <use>."
 std::string notRegularFileText(const std::string& path, const std::string& use);
 
+// The explanation a dialog gives for a file this program cannot use: the
+// headline, the file, why, what to do, and what happens meanwhile. A why left
+// empty is worded from the failure's number (disk full, disk error, else its
+// run-time description), for the causes every file meets alike.
+std::string fileProblemText(const std::string& headline, const std::string& path, int failure,
+                            std::string why, std::string todo, const std::string& meanwhile);
+
 // What tells one version of a file from another without reading it: the
 // file's identity, size and times (nanoseconds since 1970; after following
 // links). A rewrite through writeFileAtomic always changes it (a new file

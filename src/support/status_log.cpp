@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "support/error_handler.h"
+#include "support/file_helpers.h"
 #include "support/host.h"
 #include "support/runtime_error.h"
 
@@ -166,22 +167,12 @@ std::string writeProblem(const std::string& path, int failure) {
       why = "Its folder does not exist.";
       todo = "Create the folder, or start Kelvane again, which creates it.";
       break;
-    case rt::DiskFull:
-      why = "The disk is full.";
-      todo = "Free some space on that disk.";
-      break;
-    case rt::DeviceIOError:
-      why = "The disk reported an error.";
-      todo = "Check the disk.";
-      break;
     default:
-      why = "Error " + std::to_string(failure) + ": " + runtimeDescription(failure) + ".";
       break;
   }
-  std::string text = "Kelvane cannot write its status log\r\n" + path + "\r\n\r\n" + why + "\r\n";
-  if (!todo.empty()) text += todo + " ";
-  return text + "Until then the lines stay in the status view, and Kelvane tries again every " +
-         std::to_string(StatusLog::kRetryInterval.count() / 1000) + " seconds.";
+  return fileProblemText("Kelvane cannot write its status log", path, failure, why, todo,
+                         "Until then the lines stay in the status view, and Kelvane tries again every " +
+                             std::to_string(StatusLog::kRetryInterval.count() / 1000) + " seconds.");
 }
 }  // namespace
 
