@@ -8,7 +8,7 @@ exe="$1" total="${2:-600}" step="${3:-30}"
 work=$(mktemp -d)
 # The program writes its settings while it ends: wait for it before the clean-up.
 trap 'kill $app $xvfb 2>/dev/null; wait $app 2>/dev/null; rm -rf "$work"' EXIT
-Xvfb -displayfd 3 -screen 0 1280x1024x24 3>"$work/display" >/dev/null 2>&1 & xvfb=$!
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset 3>"$work/display" >/dev/null 2>&1 & xvfb=$!
 sleep 1
 export DISPLAY=":$(cat "$work/display")" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$work/run"

@@ -23,7 +23,7 @@ export WINEPREFIX=$root/build/windows/wineprefix WINEDEBUG=-all
 unset WINEDLLOVERRIDES
 work=$(mktemp -d)
 : >"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
 trap 'wineserver -k 2>/dev/null; kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.2; done
