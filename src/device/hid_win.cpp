@@ -346,7 +346,13 @@ bool WinHidPlatform::readFile(Handle handle, std::uint8_t* buffer, std::uint32_t
 std::uint32_t WinHidPlatform::waitForSingleObject(EventHandle event, std::uint32_t milliseconds) {
   const DWORD result = WaitForSingleObject(toHandle(event), milliseconds);
   captureLastError();
-  if (result == WAIT_OBJECT_0) deliverCompleted(event);
+  if (result != WAIT_OBJECT_0) return result;
+  // A read on an unplugged device completes at once with an error: no report
+  // came, so it ends the wait as the time-out it stands for, with the reason.
+  if (const std::uint32_t failed = deliverCompleted(event)) {
+    lastError_ = failed;
+    return WAIT_TIMEOUT;
+  }
   return result;
 }
 
@@ -393,8 +399,9 @@ void WinHidPlatform::drainReads(Handle handle, bool cancel) {
   SetLastError(saved);
 }
 
-void WinHidPlatform::deliverCompleted(EventHandle event) {
+std::uint32_t WinHidPlatform::deliverCompleted(EventHandle event) {
   const DWORD saved = GetLastError();
+  std::uint32_t failed = 0;
   for (auto it = reads_.begin(); it != reads_.end();) {
     PendingRead& r = **it;
     if (r.event != event || !HasOverlappedIoCompleted(&r.overlapped)) {
@@ -402,11 +409,15 @@ void WinHidPlatform::deliverCompleted(EventHandle event) {
       continue;
     }
     DWORD done = 0;
-    if (GetOverlappedResult(toHandle(r.handle), &r.overlapped, &done, FALSE) && r.target != nullptr)
+    if (!GetOverlappedResult(toHandle(r.handle), &r.overlapped, &done, FALSE)) {
+      if (r.target != nullptr) failed = static_cast<std::uint32_t>(GetLastError());
+    } else if (r.target != nullptr) {
       std::memcpy(r.target, r.data.data(), std::min<std::size_t>(done, r.data.size()));
+    }
     it = reads_.erase(it);
   }
   SetLastError(saved);
+  return failed;
 }
 
 }  // namespace kelvane

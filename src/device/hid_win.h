@@ -67,7 +67,9 @@ class WinHidPlatform final : public HidPlatform {
   // until they have finished and releases their records.
   void drainReads(Handle handle, bool cancel);
   // Hands the bytes of completed reads on event to their callers.
-  void deliverCompleted(EventHandle event);
+  // Copies the reads behind event that completed into their buffers; the
+  // error of one that failed (the device gone), else 0.
+  std::uint32_t deliverCompleted(EventHandle event);
   void captureLastError();
 
   std::vector<std::unique_ptr<PendingRead>> reads_;

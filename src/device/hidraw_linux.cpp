@@ -313,6 +313,7 @@ bool HidrawPlatform::readFile(Handle handle, std::uint8_t* buffer, std::uint32_t
   const int flags = ::fcntl(toFd(handle), F_GETFL);
   if (flags < 0) return fail(errno);
   ev->second.signalled = false;  // an overlapped read resets its event as it starts
+  ev->second.goneError = 0;
   auto file = files_.find(handle);
   const bool overlapped = file != files_.end() ? file->second.overlapped : (flags & O_NONBLOCK) != 0;
   const PendingRead read{handle, buffer, length, event};
@@ -324,6 +325,7 @@ bool HidrawPlatform::readFile(Handle handle, std::uint8_t* buffer, std::uint32_t
       if (overlapped) pending_.push_back(read);
       return false;
     case ReadOutcome::Gone:  // the read is never going to complete
+      ev->second.goneError = lastError_;
       return false;
   }
   return false;
@@ -337,7 +339,6 @@ std::uint32_t HidrawPlatform::waitForSingleObject(EventHandle event, std::uint32
     return kWaitFailed;
   }
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-  std::uint32_t goneError = 0;  // why the read behind the event will never complete
   for (;;) {
     if (ev->second.signalled) {
       if (!ev->second.manualReset) ev->second.signalled = false;
@@ -347,10 +348,15 @@ std::uint32_t HidrawPlatform::waitForSingleObject(EventHandle event, std::uint32
     const Clock::time_point now = Clock::now();
     auto read = std::find_if(pending_.begin(), pending_.end(),
                              [&](const PendingRead& r) { return r.event == event; });
+    if (read == pending_.end() && ev->second.goneError != 0) {
+      // The device has gone: waiting longer cannot bring the report.
+      lastError_ = std::exchange(ev->second.goneError, 0);
+      return kWaitTimeout;
+    }
     if (read == pending_.end() || now >= deadline) {
       // Nothing can signal the event any more; the wait runs out its bound.
       std::this_thread::sleep_until(deadline);
-      lastError_ = goneError;
+      lastError_ = 0;
       return kWaitTimeout;
     }
     const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
@@ -368,11 +374,11 @@ std::uint32_t HidrawPlatform::waitForSingleObject(EventHandle event, std::uint32
       if (outcome == ReadOutcome::WouldBlock) continue;
       pending_.erase(read);
       if (outcome == ReadOutcome::Completed) ev->second.signalled = true;
-      else goneError = lastError_;
+      else ev->second.goneError = lastError_;
       continue;
     }
     // POLLERR, POLLHUP or POLLNVAL without data: the device has gone.
-    goneError = (pfd.revents & POLLNVAL) ? EBADF : ENODEV;
+    ev->second.goneError = (pfd.revents & POLLNVAL) ? EBADF : ENODEV;
     pending_.erase(read);
   }
 }

@@ -8,7 +8,9 @@
 // records the pending read and tries it at once; waitForSingleObject polls the
 // descriptor for at most the given time and completes the read into the
 // recorded buffer. A device that has gone (POLLERR, POLLHUP, ENODEV and the
-// like) never completes its read, so the wait ends as a time-out.
+// like) never completes its read: the wait ends at once as a time-out, with
+// the reason as the last error, rather than freezing the caller for its
+// whole bound over a dimmer that was unplugged.
 //
 // Reports are handed over in the Windows layout: a device that does not
 // number its reports gets report ID 0 in front of every input report read.
@@ -61,6 +63,7 @@ class HidrawPlatform final : public HidPlatform {
   struct Event {
     bool manualReset = true;
     bool signalled = false;
+    std::uint32_t goneError = 0;  // the read behind it found the device gone
   };
   struct PendingRead {
     Handle handle;

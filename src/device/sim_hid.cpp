@@ -402,7 +402,8 @@ bool SimulatedHid::readFile(Handle handle, std::uint8_t* buffer, std::uint32_t l
   pending_ = PendingRead{handle, buffer, length, event};
   SimInterface& in = interfaces_[h->interfaceIndex];
   if (!in.present || h->plugGeneration != plugGeneration_) {
-    // The read stays pending on a dead handle and never completes.
+    // The read stays pending on a dead handle and never completes; a wait
+    // for it ends at once (see below).
     lastError_ = syserr::IoPending;
     return false;
   }
@@ -421,6 +422,15 @@ std::uint32_t SimulatedHid::waitForSingleObject(EventHandle event, std::uint32_t
   const std::uint64_t now = clock_();
   completePending(now);
   if (events_[event]) return kWaitObject0;
+  if (pending_ && pending_->event == event) {
+    // As on the systems' own drivers, a read on an unplugged device fails
+    // at once: the wait ends without running out its bound.
+    const OpenHandle* h = liveHandle(pending_->handle);
+    if (h && (!interfaces_[h->interfaceIndex].present || h->plugGeneration != plugGeneration_)) {
+      lastError_ = syserr::DeviceNotConnected;
+      return kWaitTimeout;
+    }
+  }
   const std::uint64_t bound = milliseconds * 1000ull;
   if (pending_ && pending_->event == event && !answers_.empty()) {
     const std::uint64_t ready = answers_.front().readyAtMicros;
