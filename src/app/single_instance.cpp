@@ -24,14 +24,12 @@ constexpr int kAnswerBoundMs = 10000;
 const QByteArray kRequest = "front\n";
 const QByteArray kAnswer = "done\n";
 
+#ifndef _WIN32  // pipe names on Windows need no folder
 QString runtimeFolder() {
-#ifdef _WIN32
-  return QDir::tempPath();  // per user; pipe names need no folder
-#else
   const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
   return folder.isEmpty() ? QDir::tempPath() : folder;
-#endif
 }
+#endif
 }  // namespace
 
 SingleInstance::SingleInstance(const std::string& settingsFile, QObject* parent) : QObject(parent) {

@@ -50,7 +50,8 @@ class MainWindowTest : public ::testing::Test {
   void TearDown() override { window.reset(); }
 
   std::string programFolder() const { return programDir.path().toStdString() + "/"; }
-  std::string appData() const { return configHome.path().toStdString() + "/Kelvane/"; }
+  // In the system's own spelling, as the program shows it (\ on Windows).
+  std::string appData() const { return QDir::toNativeSeparators(configHome.path() + "/Kelvane/").toStdString(); }
   std::string iniPath() const { return appData() + "Kelvane.ini"; }
 
   void writeProgramFile(const std::string& name, const std::string& content) {
