@@ -122,6 +122,7 @@ bool FrmMDI::formLoad() {
     // Nothing further runs: no window, no unload, no settings written.
     unloaded_ = true;
     TimerCheckPanel->stop();
+    flushSettings();
     host_.endProgram(0);
     return false;
   }
@@ -137,6 +138,7 @@ void FrmMDI::formUnload() {
   Trap trap(errors_, kModule, "Form_Unload");
   if (!trap([&] { writeSettings(); })) return;
   if (!trap([&] { shutDown(); })) return;
+  if (!trap([&] { settings_.flush(); })) return;
   trap([&] {
     TimerCheckPanel->stop();
     log_.flush();
@@ -155,6 +157,7 @@ void FrmMDI::endOnRequest() {
     ending_ = true;
     shutDown();
   }
+  flushSettings();
   host_.endProgram(0);
 }
 
@@ -166,6 +169,7 @@ void FrmMDI::endWithoutDisplay() {
   log_.setViewSink(nullptr);
   engine_.setEventPass(nullptr);
   Trap trap(errors_, kModule, "Form_Unload");
+  flushSettings();
   if (chkTurnOff->value() == 1) {
     engine_.settle();  // tried whatever happened before
     if (!engine_.sendBrightness(trap, [] { return 0; })) return;
