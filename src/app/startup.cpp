@@ -163,7 +163,8 @@ void FrmMDI::endOnRequest() {
 
 void FrmMDI::endWithoutDisplay() {
   if (unloaded_) return;
-  // Before start-up finished the settings are only partly read: none are written.
+  // Before start-up finished the settings are only partly read: the window's
+  // state is not saved (what it posted already is).
   const bool write = started_;
   unloaded_ = ending_ = true;
   log_.setViewSink(nullptr);

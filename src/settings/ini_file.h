@@ -1,7 +1,8 @@
 #pragma once
 // ReadINIFile and WriteINIFile: the program's keys in the one section of the
 // settings file. A settings file that cannot be read or written does not
-// stop the program: a read gives the default and a write is dropped. Each
+// stop the program: a read gives the default, a write made at once is
+// dropped, and posted keys stay pending for the next write. Each
 // failure goes to the status log, and the first of each cause in a run is
 // explained to the user (which file, what is wrong, what to do) in one
 // message box; later ones are not, so a broken file costs one dialog, not
