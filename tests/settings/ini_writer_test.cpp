@@ -28,7 +28,7 @@ TEST(IniWriterTest, PostedKeysAreReadAtOnceAndCoalesceKeepingOtherWritersKeys) {
   IniWriter writer(file, kSec);
   {
     const WriteLock other(file, 0);
-    for (int n = 0; n < 50; ++n) writer.post({{n % 2 ? "a" : "A", std::to_string(n)}, {"B", " b "}});
+    for (int n = 0; n < 50; ++n) writer.post({{n % 2 ? "a" : "A", std::to_string(n)}, {"B", "b "}});
     EXPECT_EQ(failureOf([&] { writer.post({{"C", "1"}, {"D", "x\ny"}}); }), rt::InvalidProcedureCall);
     EXPECT_EQ(writer.read(" a"), "49");
     EXPECT_EQ(writer.read("B"), "b");  // as the file gives it back
@@ -37,13 +37,13 @@ TEST(IniWriterTest, PostedKeysAreReadAtOnceAndCoalesceKeepingOtherWritersKeys) {
   writer.flush();
   EXPECT_LE(writer.rewrites(), 2);
   EXPECT_FALSE(writer.pending());
-  EXPECT_EQ(getBytes(file), "[Initialization]\r\nA=49\r\nKept=1\r\nB= b \r\n");
+  EXPECT_EQ(getBytes(file), "[Initialization]\r\nA=49\r\nKept=1\r\nB=b \r\n");
 
   IniStore(file).write(kSec, "Theirs", "x");  // another process
   EXPECT_EQ(writer.read("Theirs"), "x");
   writer.post({{"A", "50"}});
   writer.write({{"E", "5"}});  // what is posted goes first, in the same rewrite
-  EXPECT_EQ(getBytes(file), "[Initialization]\r\nA=50\r\nKept=1\r\nB= b \r\nTheirs=x\r\nE=5\r\n");
+  EXPECT_EQ(getBytes(file), "[Initialization]\r\nA=50\r\nKept=1\r\nB=b \r\nTheirs=x\r\nE=5\r\n");
   EXPECT_EQ(writer.read("C"), "");
 }
 
