@@ -40,7 +40,8 @@ class IniWriter {
   const std::string& path() const { return path_; }
 
   // The key's value as the file will hold it once what is pending is
-  // written. Throws as IniStore::read does.
+  // written. A key not pending is read from the file (or its cache), after
+  // a rewrite in progress. Throws as IniStore::read does.
   std::string read(const std::string& key) const;
 
   // Records the keys for the writer. Throws at once, recording nothing, for
