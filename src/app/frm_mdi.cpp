@@ -76,10 +76,15 @@ FrmMDI::FrmMDI(Host& host, StatusLog& log, ErrorHandler& errors, HidPlatform& pl
     });
   buildControls();
   // Abort ends the program without the unload handling: the panel is turned
-  // off if asked, but no settings are written on the way out.
+  // off if asked, but the window's state is not saved on the way out; what
+  // earlier clicks posted is written all the same.
   errors_.setMainWindowShutDown([this] {
     ending_ = true;
     shutDown();
+    flushSettings();
+  });
+  settings_.setFailureNotice([this] {
+    QMetaObject::invokeMethod(this, [this] { pollSettings(); }, Qt::QueuedConnection);
   });
   log_.setViewSink([this](const std::string& text) {
     txtStatus->setPlainText(QString::fromStdString(text));
@@ -87,6 +92,9 @@ FrmMDI::FrmMDI(Host& host, StatusLog& log, ErrorHandler& errors, HidPlatform& pl
 }
 
 FrmMDI::~FrmMDI() {
+  // No notice may reach the window from the writer thread once it is gone.
+  settings_.setFailureNotice(nullptr);
+  flushSettings();
   errors_.setMainWindowShutDown(nullptr);
   log_.setViewSink(nullptr);
 }

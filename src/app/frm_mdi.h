@@ -85,7 +85,13 @@ class FrmMDI : public QWidget {
 
   // Settings and presets.
   void readSettings();
+  // Posts the window's state to the settings file's writer thread.
   void writeSettings();
+  // Reports the failures of posted writes (the writer asks for it).
+  void pollSettings();
+  // Writes what is posted now, as the program ends: a failure is logged,
+  // not shown.
+  void flushSettings() noexcept;
   int addItemInOrder(const QString& item, VbComboBox* box);
   void cmbPreset_Click(int index);
   void cmdSavePreset_Click();

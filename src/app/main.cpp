@@ -15,6 +15,7 @@
 #include <QCommandLineParser>
 #include <QIcon>
 #include <QKeySequence>
+#include <QPointer>
 #include <QShortcut>
 #include <cstdio>
 #include <memory>
@@ -190,6 +191,11 @@ int main(int argc, char* argv[]) {
   };
   FrmMDI window(host, log, errors, *platform, options);
   host.setOwner(&window);
+  // Every end by endProgram (Abort in any dialog included) writes what the
+  // window's clicks posted.
+  host.setBeforeEnd([guard = QPointer<FrmMDI>(&window)] {
+    if (guard) guard->flushSettings();
+  });
   host.setHelpLauncher(&window.helpLauncher());
   instance.setWindow(&window);
   endWithTheSession(window, host);

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "support/help_viewer_qt.h"
 #include "support/msgbox_window_qt.h"
@@ -94,6 +95,7 @@ void passEventQueue() {
 }
 
 void QtHost::endProgram(int exitCode) {
+  if (const auto beforeEnd = std::exchange(beforeEnd_, nullptr)) beforeEnd();
   log_.flush();
   std::fflush(nullptr);
   std::_Exit(exitCode);

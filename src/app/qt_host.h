@@ -4,6 +4,7 @@
 // blocks for the user.
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 
 #include "support/host.h"
 
@@ -25,6 +26,9 @@ class QtHost final : public Host {
   // dialog Ignore, so the ending goes on); the event queue is not run.
   void setUnattended(bool on) { unattended_ = on; }
   bool unattended() const { return unattended_; }
+  // Runs once before endProgram ends the process, whoever asked for it (what
+  // the window still has to write).
+  void setBeforeEnd(std::function<void()> beforeEnd) { beforeEnd_ = std::move(beforeEnd); }
 
   int msgBox(const std::string& text, int buttons, const std::string& title) override;
   std::string inputBox(const std::string& prompt, const std::string& title,
@@ -43,6 +47,7 @@ class QtHost final : public Host {
   ErrorHandler* errors_ = nullptr;
   HelpLauncher* help_ = nullptr;
   bool unattended_ = false;
+  std::function<void()> beforeEnd_;
 };
 
 // One pass of the event queue, as the program's procedures ask for it.

@@ -56,6 +56,19 @@ bool FrmMDI::writeKeys(const IniEntries& entries, bool explainFailure) {
   return true;
 }
 
+void FrmMDI::pollSettings() {
+  Trap trap(errors_, kModule, "WriteSettings");
+  trap([&] { settings_.poll(); });
+}
+
+void FrmMDI::flushSettings() noexcept {
+  try {
+    settings_.flush(false);
+  } catch (...) {
+    // Only on the way out, with nobody left to tell.
+  }
+}
+
 void FrmMDI::readSettings() {
   Trap trap(errors_, kModule, "ReadSettings");
   // Temporary files of writes that were killed midway (no other instance is
@@ -101,7 +114,12 @@ void FrmMDI::writeSettings() {
         }
       }))
     return;
-  if (!trap([&] { writeKeys(entries); })) return;
+  // Left to the writer thread: a click must not wait for the rewrite of a
+  // large file. Reads see the keys at once; every way out flushes them.
+  if (!trap([&] {
+        if (settings_.post(entries)) ++settingsWrites_;
+      }))
+    return;
   trap([&] { updateBrightness(); });
 }
 

@@ -122,6 +122,7 @@ bool FrmMDI::formLoad() {
     // Nothing further runs: no window, no unload, no settings written.
     unloaded_ = true;
     TimerCheckPanel->stop();
+    flushSettings();
     host_.endProgram(0);
     return false;
   }
@@ -137,6 +138,7 @@ void FrmMDI::formUnload() {
   Trap trap(errors_, kModule, "Form_Unload");
   if (!trap([&] { writeSettings(); })) return;
   if (!trap([&] { shutDown(); })) return;
+  if (!trap([&] { settings_.flush(); })) return;
   trap([&] {
     TimerCheckPanel->stop();
     log_.flush();
@@ -155,17 +157,20 @@ void FrmMDI::endOnRequest() {
     ending_ = true;
     shutDown();
   }
+  flushSettings();
   host_.endProgram(0);
 }
 
 void FrmMDI::endWithoutDisplay() {
   if (unloaded_) return;
-  // Before start-up finished the settings are only partly read: none are written.
+  // Before start-up finished the settings are only partly read: the window's
+  // state is not saved (what it posted already is).
   const bool write = started_;
   unloaded_ = ending_ = true;
   log_.setViewSink(nullptr);
   engine_.setEventPass(nullptr);
   Trap trap(errors_, kModule, "Form_Unload");
+  flushSettings();
   if (chkTurnOff->value() == 1) {
     engine_.settle();  // tried whatever happened before
     if (!engine_.sendBrightness(trap, [] { return 0; })) return;

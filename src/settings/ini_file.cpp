@@ -61,10 +61,26 @@ void SettingsFile::failed(int failure, const std::string& description, bool expl
   if (explained_.insert(failure).second && explain) host_.msgBox(lastProblem_, mb::OkOnly, kSettingsProblemTitle);
 }
 
+SettingsFile::SettingsFile(Host& host, StatusLog& log)
+    : host_(host), log_(log), writer_(std::make_unique<IniWriter>(std::string(), kSettingsSection)) {}
+
+SettingsFile::~SettingsFile() = default;
+
+void SettingsFile::setPath(const std::string& path) {
+  writer_ = std::make_unique<IniWriter>(path, kSettingsSection);
+  writer_->setFailureNotice(notice_);
+}
+
+void SettingsFile::setFailureNotice(std::function<void()> notice) {
+  notice_ = std::move(notice);
+  writer_->setFailureNotice(notice_);
+}
+
 std::string SettingsFile::read(const std::string& key, const std::string& defaultValue) {
+  poll();
   std::string text;
   try {
-    text = store_.read(kSettingsSection, key);
+    text = writer_->read(key);
   } catch (const RuntimeError& e) {
     failed(e.number(), e.description(), true);
   }
@@ -72,13 +88,60 @@ std::string SettingsFile::read(const std::string& key, const std::string& defaul
 }
 
 bool SettingsFile::write(const IniEntries& entries, bool explain) {
+  poll();
   try {
-    store_.write(kSettingsSection, entries);
+    writer_->write(entries);
     return true;
   } catch (const RuntimeError& e) {
     failed(e.number(), e.description(), explain);
     return false;
   }
+}
+
+bool SettingsFile::post(const IniEntries& entries) {
+  poll();
+  try {
+    writer_->post(entries);
+    return true;
+  } catch (const RuntimeError& e) {
+    failed(e.number(), e.description(), true);
+    return false;
+  }
+}
+
+bool SettingsFile::flush(bool explain) {
+  bool written = true;
+  try {
+    writer_->flush();
+  } catch (const RuntimeError& e) {
+    failed(e.number(), e.description(), explain);
+    written = false;
+  }
+  // A posted write that the flush waited for may have failed first.
+  for (const std::exception_ptr& failure : writer_->takeFailures()) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const RuntimeError& e) {
+      failed(e.number(), e.description(), explain);
+    } catch (...) {
+      log_.message("Settings file " + path() + ": a write failed unexpectedly");
+    }
+  }
+  return written;
+}
+
+void SettingsFile::poll() {
+  std::exception_ptr unexpected;
+  for (const std::exception_ptr& failure : writer_->takeFailures()) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const RuntimeError& e) {
+      failed(e.number(), e.description(), true);
+    } catch (...) {
+      if (!unexpected) unexpected = failure;
+    }
+  }
+  if (unexpected) std::rethrow_exception(unexpected);
 }
 
 }  // namespace kelvane

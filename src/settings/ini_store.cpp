@@ -315,9 +315,17 @@ std::string IniStore::read(const std::string& section, const std::string& key) c
 
 int IniStore::removeStaleTempFiles() const { return kelvane::removeStaleTempFiles(resolvedPath(path_)); }
 
-void IniStore::write(const std::string& section, const IniEntries& entries) {
+void IniStore::check(const std::string& section, const IniEntries& entries) {
   checkSection(section);
   for (const auto& [key, value] : entries) checkEntry(key, value);
+}
+
+bool IniStore::sameKey(std::string_view a, std::string_view b) { return sameName(trimName(a), trimName(b)); }
+
+std::string_view IniStore::readBack(std::string_view value) { return trimValue(value); }
+
+void IniStore::write(const std::string& section, const IniEntries& entries) {
+  check(section, entries);
   const std::string_view wantSection = trimName(section);
 
   // The keys to set, each once, in the order first given; the last value wins.

@@ -20,6 +20,7 @@
 // Failures throw RuntimeError with the classic file-failure numbers.
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -50,6 +51,13 @@ class IniStore {
   // is blank or holds "]").
   void write(const std::string& section, const IniEntries& entries);
   void write(const std::string& section, const std::string& key, const std::string& value);
+
+  // Throws as write does when it would refuse section or entries.
+  static void check(const std::string& section, const IniEntries& entries);
+  // Whether two key names, valid UTF-8, name the same key of the file.
+  static bool sameKey(std::string_view a, std::string_view b);
+  // What a read gives back of a value written.
+  static std::string_view readBack(std::string_view value);
 
   // Removes temporary files that writes killed midway left beside the file,
   // unless another process is writing it right now. Never throws.

@@ -1,6 +1,8 @@
 // The settings file as the main window reads and writes it, the preset
 // selectors with their add prompt, and saving and deleting presets.
 #include <QFile>
+#include <chrono>
+#include <thread>
 
 #include "app/alpaca_start.h"
 #include "app/main_window_fixture.h"
@@ -16,8 +18,13 @@ class PresetsTest : public MainWindowTest {
     QDir().mkpath(QString::fromStdString(appData()));
     std::ofstream(iniPath(), std::ios::binary) << content;
   }
-  std::string ini(const std::string& key) const { return IniStore(iniPath()).read("Initialization", key); }
+  // The file as the window's posted writes leave it.
+  std::string ini(const std::string& key) const {
+    if (window) window->flushSettings();
+    return IniStore(iniPath()).read("Initialization", key);
+  }
   std::string iniBytes() const {
+    if (window) window->flushSettings();
     std::ifstream in(iniPath(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
@@ -78,6 +85,7 @@ TEST_F(PresetsTest, ABadStoredValueIsReportedAndRetryReadsItAgain) {
   for (const auto& [bad, answer, title, result] : cases) {
     const std::string original = "[Initialization]\r\nPresetList1=A\tB\r\nOther=kept\r\n" + bad + "\r\n";
     const std::string fixed = "[Initialization]\r\nPresetList1=A\tB\r\n" + bad.substr(0, bad.find('=') + 1) + "1\r\n";
+    window.reset();  // the last window's posted keys written first
     writeIni(original);
     std::string duringLoad;
     host.shown.clear();
@@ -188,8 +196,17 @@ TEST_F(PresetsTest, ASettingsFileThatCannotBeUsedCostsOneMessagePerCause) {
   FrmMDI& w = started();
   startWindowServer(w, errors, {});  // reads AlpacaPort from the same file
   for (int i = 0; i < 3; ++i) w.cmdBright1->click();
+  w.settingsFile().flush();  // the writer thread at rest
   QDir(QString::fromStdString(appData())).removeRecursively();  // then no folder at all
-  for (int i = 0; i < 3; ++i) w.cmdBright1->click();
+  w.cmdBright1->click();
+  // The writer thread's failure is told on the window's thread unasked.
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       host.shown.size() < 2 && std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+    QCoreApplication::processEvents();
+  ASSERT_EQ(host.shown.size(), 2u);
+  for (int i = 0; i < 2; ++i) w.cmdBright1->click();
+  w.settingsFile().flush();
   ASSERT_EQ(host.shown.size(), 2u);
   EXPECT_EQ(w.txtBrightness->text(), "106");
   const char* why[] = {"A folder of that name stands where the file should be.", "Its folder does not exist."};

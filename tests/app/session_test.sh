@@ -24,6 +24,8 @@ for case in TERM INT HUP inputbox; do
   # PresetIndex1=1 selects the add entry: reading the settings opens the
   # input box, before the panel or the turn-off option is known.
   printf '[Initialization]\r\nTurnOff=1\r\nLastBrightness=300\r\n' > "$ini"
+  # A large file: its last rewrite takes a while, which the end must wait for.
+  seq 250000 | sed 's/.*/Scope&|Mono|2x2|Red|=250\r/' >> "$ini"
   [ "$case" = inputbox ] && printf 'PresetIndex1=1\r\n' >> "$ini"
   cp "$ini" "$work/$case.before"
   XDG_CONFIG_HOME="$work/$case" "$exe" --simulator --sim-trace "$work/$case.trace" 2>/dev/null &

@@ -4,6 +4,7 @@
 #include "app/main_window_fixture.h"
 #include "device/device_access.h"
 #include "device/protocol.h"
+#include "settings/ini_store.h"
 
 namespace kelvane::testkit {
 namespace {
@@ -79,6 +80,7 @@ TEST_F(StartupTest, CloseSendsZeroOnlyWithTurnOffAndClosesBothHandles) {
     EXPECT_EQ(w.txtBrightness->text(), turnOff ? "0" : "300");
     // The value in use is saved and sent again; turning off saves and sends 0 twice.
     EXPECT_EQ(w.settingsWrites() - writesBefore, turnOff ? 2 : 1);
+    EXPECT_EQ(IniStore(iniPath()).read("Initialization", "LastBrightness"), turnOff ? "0" : "300");
     EXPECT_EQ(sentValues(), (turnOff ? std::vector<int>{300, 0, 0} : std::vector<int>{300}));
     EXPECT_FALSE(w.link().hidHandleOpen() || w.link().readHandleOpen());
     EXPECT_EQ(sim.openHandleCount(), 0);
@@ -136,8 +138,14 @@ TEST_F(StartupTest, AFileWhereTheSettingsFolderBelongsIsExplainedOnceAndTheWindo
 
 class AbortTest : public MainWindowTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(AbortTest, RunsShutDownAndEndsWithoutWritingSettings) {
+// What a click posted reaches the file all the same, also when its rewrite
+// (of a large file here) takes a while.
+TEST_P(AbortTest, RunsShutDownAndEndsWritingOnlyWhatWasPosted) {
   const int turnOff = GetParam();
+  QDir().mkpath(QString::fromStdString(appData()));
+  std::ofstream ini(iniPath(), std::ios::binary);
+  for (int i = 0; i < 200000; ++i) ini << "Scope" << i << "|Mono|2x2|Red|=250\r\n";
+  ini.close();
   FrmMDI& w = started();
   w.chkTurnOff->setValue(turnOff);
   w.setBrightness(300);
@@ -151,6 +159,7 @@ TEST_P(AbortTest, RunsShutDownAndEndsWithoutWritingSettings) {
   EXPECT_EQ(sentValues(), turnOff ? std::vector<int>{0} : std::vector<int>{});
   EXPECT_EQ(w.settingsWrites(), writes);
   EXPECT_EQ(sim.openHandleCount(), 0);
+  EXPECT_EQ(IniStore(iniPath()).read("Initialization", "LastBrightness"), "300");
 }
 
 INSTANTIATE_TEST_SUITE_P(TurnOff, AbortTest, ::testing::Values(1, 0));
