@@ -2,58 +2,16 @@
 
 #include <cstring>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
+#ifndef _WIN32  // Qt's own bind shares a port on Windows
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#endif
 
 namespace kelvane {
 
-#ifdef _WIN32
-std::intptr_t openSharedUdpSocket(bool ipv6, std::uint16_t port, std::string& error) {
-  WSADATA data;
-  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-    error = "no Windows sockets";
-    return -1;
-  }
-  const SOCKET s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-  if (s == INVALID_SOCKET) {
-    error = "socket failed with " + std::to_string(WSAGetLastError());
-    WSACleanup();
-    return -1;
-  }
-  const BOOL on = TRUE;
-  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
-  if (ipv6) setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on), sizeof on);
-  sockaddr_storage address{};
-  int length = 0;
-  if (ipv6) {
-    auto* a = reinterpret_cast<sockaddr_in6*>(&address);
-    a->sin6_family = AF_INET6;
-    a->sin6_port = htons(port);
-    length = sizeof *a;
-  } else {
-    auto* a = reinterpret_cast<sockaddr_in*>(&address);
-    a->sin_family = AF_INET;
-    a->sin_port = htons(port);
-    length = sizeof *a;
-  }
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), length) != 0) {
-    error = "bind failed with " + std::to_string(WSAGetLastError());
-    closesocket(s);
-    WSACleanup();
-    return -1;
-  }
-  return static_cast<std::intptr_t>(s);
-}
-#else
 std::intptr_t openSharedUdpSocket(bool ipv6, std::uint16_t port, std::string& error) {
   const int s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
   if (s < 0) {
@@ -87,6 +45,6 @@ std::intptr_t openSharedUdpSocket(bool ipv6, std::uint16_t port, std::string& er
   }
   return s;
 }
-#endif
 
 }  // namespace kelvane
+#endif

@@ -215,16 +215,27 @@ void AlpacaHttpServer::serveDeferred() {
 bool AlpacaHttpServer::startDiscovery(quint16 discoveryPort, QString& error) {
   for (const bool ipv6 : {false, true}) {
     std::string why;
+    auto* socket = new QUdpSocket(this);
+#ifdef _WIN32
+    // Qt's own bind shares the port there (SO_REUSEADDR). A socket handed
+    // over by descriptor would lack the engine's set-up for WSARecvMsg, and
+    // Qt 6.4 then calls an unset pointer on the first datagram.
+    const QHostAddress any(ipv6 ? QHostAddress::AnyIPv6 : QHostAddress::AnyIPv4);
+    const bool bound = socket->bind(any, discoveryPort, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+    if (!bound) why = socket->errorString().toStdString();
+#else
     const std::intptr_t handle = openSharedUdpSocket(ipv6, discoveryPort, why);
-    if (handle < 0) {
+    const bool bound = handle >= 0;
+    if (bound) socket->setSocketDescriptor(static_cast<qintptr>(handle), QAbstractSocket::BoundState);
+#endif
+    if (!bound) {
+      delete socket;
       if (ipv6 && !discovery_.isEmpty()) continue;  // no IPv6 on this machine
       error = QStringLiteral("cannot answer discovery on UDP port %1: %2")
                   .arg(discoveryPort)
                   .arg(QString::fromStdString(why));
       return false;
     }
-    auto* socket = new QUdpSocket(this);
-    socket->setSocketDescriptor(static_cast<qintptr>(handle), QAbstractSocket::BoundState);
     if (ipv6) socket->joinMulticastGroup(QHostAddress(QStringLiteral("ff12::a1:9aca")));
     connect(socket, &QUdpSocket::readyRead, this, [this, socket] { answerDiscovery(socket); });
     discovery_.append(socket);

@@ -28,6 +28,9 @@ class AlpacaServerTest : public MainWindowTest {
   std::unique_ptr<AlpacaHttpServer> http;
 
   void serve(const AlpacaHttpServer::Limits& limits = {}, const QString& listen = {}) {
+    // A server ends before the service and device it answers for.
+    http.reset();
+    service.reset();
     device = std::make_unique<WindowCalibrator>(*window, errors);
     service = std::make_unique<AlpacaService>(*device, "uid");
     http = std::make_unique<AlpacaHttpServer>(*service);
@@ -140,15 +143,17 @@ TEST_F(AlpacaServerTest, HostsOfThisComputerAndDiscoveryOnASharedPort) {
   const quint16 port = static_cast<quint16>(42000 + QCoreApplication::applicationPid() % 8000);
   QString error;
   ASSERT_TRUE(http->startDiscovery(port, error)) << error.toStdString();
-  AlpacaHttpServer other(*service);
-  EXPECT_TRUE(other.startDiscovery(port, error)) << error.toStdString();  // another server on the machine
-  QUdpSocket asker;
-  asker.bind(QHostAddress::LocalHost, 0);
-  asker.writeDatagram("alpacadiscovery1", QHostAddress::LocalHost, port);
-  ASSERT_TRUE(spinUntil([&] { return asker.hasPendingDatagrams(); }));
-  const QByteArray reply = asker.receiveDatagram().data();
-  EXPECT_TRUE(reply == "{\"AlpacaPort\":" + QByteArray::number(http->port()) + "}" || reply == "{\"AlpacaPort\":0}")
-      << reply.toStdString();
+  {
+    AlpacaHttpServer other(*service);
+    EXPECT_TRUE(other.startDiscovery(port, error)) << error.toStdString();  // another server on the machine
+    QUdpSocket asker;
+    asker.bind(QHostAddress::LocalHost, 0);
+    asker.writeDatagram("alpacadiscovery1", QHostAddress::LocalHost, port);
+    ASSERT_TRUE(spinUntil([&] { return asker.hasPendingDatagrams(); }));
+    const QByteArray reply = asker.receiveDatagram().data();
+    EXPECT_TRUE(reply == "{\"AlpacaPort\":" + QByteArray::number(http->port()) + "}" || reply == "{\"AlpacaPort\":0}")
+        << reply.toStdString();
+  }
   // The address it listens on is a Host it answers.
   serve({}, QStringLiteral("127.0.0.2"));
   const QHostAddress there(QStringLiteral("127.0.0.2"));

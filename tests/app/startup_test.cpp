@@ -1,4 +1,5 @@
 // Start-up and shutdown of the main window.
+#include <QDeadlineTimer>
 #include <QFile>
 
 #include "app/main_window_fixture.h"
@@ -131,6 +132,11 @@ TEST_F(StartupTest, AFileWhereTheSettingsFolderBelongsIsExplainedOnceAndTheWindo
   FrmMDI& w = create();
   EXPECT_TRUE(w.formLoad());
   w.cmdBright1->click();
+  // The click's write may fail on the writer's thread, explained when it reports.
+  for (QDeadlineTimer bound(5000); host.shown.empty() && !bound.hasExpired();)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  w.flushSettings();
+  QCoreApplication::processEvents();
   ASSERT_EQ(host.shown.size(), 1u);
   EXPECT_EQ(host.lastShown().title, "Settings File");
   EXPECT_NE(host.shown[0].text.find("stands where one of its folders should be"), std::string::npos);
