@@ -7,6 +7,9 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <QShortcut>
+#include <QStyleOptionButton>
+
+#include <algorithm>
 
 #include "support/error_handler.h"
 #include "support/file_helpers.h"
@@ -26,8 +29,14 @@ QFont sansSerif(double points, bool bold = false) {
 // The window's font is rarely installed outside Windows and its stand-ins run
 // wider: shrink a caption's font until it fits the place the layout gives it.
 int captionWidth(const QWidget* w) {
-  if (const auto* b = qobject_cast<const QPushButton*>(w))
-    return b->fontMetrics().horizontalAdvance(b->text()) + 6;  // buttons have a minimum size hint
+  if (const auto* b = qobject_cast<const QPushButton*>(w)) {
+    // Buttons have a minimum size hint: measure the room the style leaves
+    // for the caption instead (the Windows styles leave less than Fusion).
+    QStyleOptionButton option;
+    option.initFrom(b);
+    const QRect inside = b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b);
+    return b->fontMetrics().horizontalAdvance(b->text()) + std::max(6, b->width() - inside.width() + 2);
+  }
   return w->sizeHint().width();
 }
 
@@ -139,6 +148,12 @@ void FrmMDI::buildControls() {
   place(Label[1], 3120, 1080, 1575, 195);
   txtDuration = new QLineEdit(this);
   place(txtDuration, 4800, 1035, 1215, 285);
+#ifdef _WIN32
+  // Qt 6.4 centres a line edit's text by the ink height the GDI font engine
+  // gives, which can exceed these boxes' fixed height: the text is then drawn
+  // outside the box, which looks empty. At the top it shows.
+  for (QLineEdit* box : {txtBrightness, txtDuration}) box->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+#endif
 
   cmdSavePreset = new QPushButton(QStringLiteral("Save Preset"), this);
   place(cmdSavePreset, 3120, 1560, 2895, 375);
@@ -207,6 +222,7 @@ void FrmMDI::buildControls() {
                                                     cmdSavePreset, cmdHelp})
     fitCaption(w);
   for (int n = 2; n <= 5; ++n) fitCaption(Label[static_cast<std::size_t>(n)]);
+  for (int n = 1; n <= 4; ++n) fitCaption(cmdDeletePreset[static_cast<std::size_t>(n)]);
 
   setFixedWidth(twipsToPixels(kClientWidth));
   setWindowHeightTwips(kHeightClosed);
