@@ -337,7 +337,11 @@ void IniStore::write(const std::string& section, const IniEntries& entries) {
   std::vector<Want> wants;
   std::unordered_map<std::string, std::size_t> byFolded;
   std::string folded;
-  for (const auto& [key, value] : entries) {
+  for (const auto& [key, given] : entries) {
+    // Spaces before a value never read back, and the blanks after "=" are
+    // kept: written too, they would add one more at every rewrite.
+    std::string_view value = given;
+    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
     foldInto(trimName(key), folded);
     const auto [it, added] = byFolded.try_emplace(folded, wants.size());
     if (added) wants.push_back({trimName(key), value});

@@ -74,7 +74,7 @@ TEST_F(IniStoreTest, WritesChangeOnlyTheLinesOfTheirKeys) {
   const std::string init = "[Initialization]\r\n";
   const std::tuple<std::string, IniEntries, std::string> cases[] = {  // before, set, after
       {"", {{"Key", "v"}}, "[Initialization]\r\nKey=v\r\n"},
-      {kept, {{"a", "5"}}, "; note\r\n[Initialization]\r\nA = 5\r\nB=2\r\n\r\n[Other]\r\nA=9\r\n"},
+      {kept, {{"a", "  5"}}, "; note\r\n[Initialization]\r\nA = 5\r\nB=2\r\n\r\n[Other]\r\nA=9\r\n"},
       {kept, {{"C", "3"}}, "; note\r\n[Initialization]\r\nA = 1 \r\nB=2\r\nC=3\r\n\r\n[Other]\r\nA=9\r\n"},
       {"[Other]\r\nA=1", {{"K", "v"}}, "[Other]\r\nA=1\r\n\r\n[Initialization]\r\nK=v\r\n"},
       {"[Initialization]\nA=1", {{"B", "2"}}, "[Initialization]\nA=1\nB=2\n"},
@@ -96,7 +96,9 @@ TEST_F(IniStoreTest, WritesChangeOnlyTheLinesOfTheirKeys) {
     setFile(before);
     store.write(kSec, set);
     EXPECT_EQ(getBytes(file), after) << before;
-    EXPECT_EQ(store.read(kSec, set.back().first), set.back().second);
+    EXPECT_EQ(store.read(kSec, set.back().first), IniStore::readBack(set.back().second));
+    store.write(kSec, set);  // the same again changes no byte
+    EXPECT_EQ(getBytes(file), after) << before;
   }
   for (const char* good : {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"})
     EXPECT_TRUE(isValidUtf8(good)) << good;
