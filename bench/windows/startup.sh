@@ -38,7 +38,11 @@ time_to_window() {  # title exe args...
   t0=$(date +%s.%N)
   wine "$@" >/dev/null 2>&1 &
   pid=$!
-  timeout 120 xdotool search --sync --onlyvisible --name "$title" >/dev/null
+  # xdotool's own --sync looks every half second: too coarse for a start-up.
+  for _ in $(seq 6000); do
+    xdotool search --onlyvisible --name "$title" >/dev/null 2>&1 && break
+    sleep 0.02
+  done
   t1=$(date +%s.%N)
   wine taskkill /IM "$(basename "$1")" >/dev/null 2>&1 || true
   wait "$pid" 2>/dev/null || true
