@@ -30,7 +30,15 @@ for case in TERM INT HUP inputbox; do
   cp "$ini" "$work/$case.before"
   XDG_CONFIG_HOME="$work/$case" "$exe" --simulator --sim-trace "$work/$case.trace" 2>/dev/null &
   pid=$!
-  if [ "$case" = inputbox ]; then sleep 1; else
+  if [ "$case" = inputbox ]; then
+    # Once it catches SIGTERM (bit 15 of SigCgt), then a moment for the box.
+    for _ in $(seq 100); do
+      mask=$(awk '/^SigCgt/ {print $2}' /proc/$pid/status 2>/dev/null)
+      [ -n "$mask" ] && (( (16#$mask >> 14) & 1 )) && break
+      sleep 0.1
+    done
+    sleep 1
+  else
     await "$work/$case.trace" "^> 00 30" || fail "$case: never started"; sleep 0.3
   fi
   kill -"${case/inputbox/TERM}" $pid
