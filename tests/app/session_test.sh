@@ -11,11 +11,13 @@ trap 'kill -9 $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$work/run"
 fail() { echo "$*"; exit 1; }
-await() {  # file, pattern: up to 5 s
-  for _ in $(seq 50); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
+# Bounds for a loaded machine: a start with a large settings file, and the
+# end that waits for its last rewrite, take seconds there.
+await() {  # file, pattern: up to 30 s
+  for _ in $(seq 300); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
   return 1
 }
-ended() { timeout 5 tail --pid="$1" -f /dev/null; }
+ended() { timeout 20 tail --pid="$1" -f /dev/null; }
 off="> 00 20 00 00 00 00 00 00 00"
 
 for case in TERM INT HUP inputbox; do
@@ -59,7 +61,7 @@ export XDG_CONFIG_HOME="$work/TERM"
 first=$!
 await "$work/first.trace" "^> 00 30" || fail "first start never started"
 ln -s "$work/TERM" "$work/link" && mkdir -m 700 "$work/run2"
-XDG_CONFIG_HOME="$work/link" XDG_RUNTIME_DIR="$work/run2" timeout 5 "$exe" --simulator --sim-trace "$work/second.trace" 2>"$work/second.err"
+XDG_CONFIG_HOME="$work/link" XDG_RUNTIME_DIR="$work/run2" timeout 20 "$exe" --simulator --sim-trace "$work/second.trace" 2>"$work/second.err"
 rc=$?
 [ $rc -eq 0 ] || fail "second start ended with $rc: $(cat "$work/second.err")"
 grep -q "brought its window to the front" "$work/second.err" || fail "second start: $(cat "$work/second.err")"
