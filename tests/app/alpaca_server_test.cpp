@@ -93,14 +93,15 @@ TEST_F(AlpacaServerTest, AClientDrivesTheWindowAndReadsWhatThePersonDoes) {
 TEST_F(AlpacaServerTest, SlowSendersAndIdleConnectionsDoNotLockOthersOut) {
   started();
   AlpacaHttpServer::Limits limits;
-  limits.idleMs = 400;
-  limits.requestMs = 1200;
+  // Bounds a loaded machine can open 64 connections within (under wine too).
+  limits.idleMs = 2000;
+  limits.requestMs = 4000;
   serve(limits);
   // 64 connections from one address, each one byte into a request.
   std::vector<std::unique_ptr<QTcpSocket>> slow;
   for (int i = 0; i < 64; ++i) slow.push_back(client("127.0.0.2"));
   for (auto& s : slow) s->write("G");
-  ASSERT_TRUE(spinUntil([&] { return http->connectionCount() == 64; }));
+  ASSERT_TRUE(spinUntil([&] { return http->connectionCount() == 64; }, 10000));
   QElapsedTimer t;
   t.start();
   EXPECT_NE(call("GET", "connected").find("\"Value\":true"), std::string::npos);
@@ -122,8 +123,8 @@ TEST_F(AlpacaServerTest, SlowSendersAndIdleConnectionsDoNotLockOthersOut) {
       open = true;
     }
     return !open && http->connectionCount() == 0;
-  }, 4000));
-  EXPECT_LT(trickle.elapsed(), 3000);
+  }, 9000));
+  EXPECT_LT(trickle.elapsed(), 6000);
   for (auto& s : slow) late += s->readAll();
   EXPECT_TRUE(late.startsWith("HTTP/1.1 408")) << late.left(40).toStdString();
   EXPECT_EQ(idle->readAll(), QByteArray());  // idle: closed without a word
