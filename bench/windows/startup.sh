@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
-runs=${1:-7}
+runs=${1:-9}
 app=$root/build/windows-app
 bare=$root/build/windows-bench
 qt=$(bash scripts/build-qt-windows --prefix) || { echo "Qt for Windows is not built: run scripts/build-qt-windows"; exit 1; }
@@ -50,9 +50,10 @@ time_to_window() {  # title exe args...
 }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
-for _ in $(seq "$runs"); do time_to_window '^Bare Qt Widgets' "$bare/bare_widgets.exe"; done >"$work/bare"
+# Taken in turns, so that a change in the machine's load falls on both.
 for _ in $(seq "$runs"); do
-  time_to_window '^Lumetra Kelvane' "$app/kelvane.exe" --simulator
-done >"$work/kelvane"
+  time_to_window '^Bare Qt Widgets' "$bare/bare_widgets.exe" >>"$work/bare"
+  time_to_window '^Lumetra Kelvane' "$app/kelvane.exe" --simulator >>"$work/kelvane"
+done
 b=$(median <"$work/bare"); k=$(median <"$work/kelvane")
 printf 'bare Qt Widgets %.3f s, kelvane.exe %.3f s (medians of %d), ratio %.2f\n' "$b" "$k" "$runs" "$(awk -v k="$k" -v b="$b" 'BEGIN {print k / b}')"
