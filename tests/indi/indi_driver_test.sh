@@ -94,7 +94,12 @@ intensity)
   [ "$(sent "D0 07")$(sent "FF 03")" = 00 ] || fail "an out-of-range value reached the dimmer"
   ;;
 ekos)
-  "$3" "$port" "$KELVANE_SIM_TRACE" || fail "the Ekos flat sequence"
+  if ! "$3" "$port" "$KELVANE_SIM_TRACE"; then
+    # Which wheel the box followed and what it said, for whoever reads a failure.
+    grep -A4 '"Kelvane" name="ACTIVE_DEVICES"\|"Kelvane" name="FLAT_LIGHT_FILTER_INTENSITY"' "$work/stream.xml" | tail -60
+    messages | tail -30
+    fail "the Ekos flat sequence"
+  fi
   ;;
 faults)
   connect
